@@ -1,0 +1,130 @@
+// norvale-cli: table information and record dumps for scripts.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/record_writer.h"
+#include "engine/exceptions.h"
+#include "engine/table_file.h"
+#include "platform/text_codec.h"
+
+namespace norvale::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: norvale-cli info TABLE [--codepage N]\n"
+    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N]\n";
+
+struct TArguments {
+  std::string command;
+  std::string table;
+  TDumpOptions dump;
+  int codePage = 0;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "norvale-cli: %s\n%s", message.c_str(), kUsage);
+  std::exit(2);
+}
+
+TArguments Parse(int argc, char** argv) {
+  TArguments a;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> std::string {
+      if (i + 1 >= argc) UsageError(std::string(name) + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--format") {
+      const std::string f = value("--format");
+      if (f == "json")
+        a.dump.format = TOutputFormat::kJson;
+      else if (f == "csv")
+        a.dump.format = TOutputFormat::kCsv;
+      else
+        UsageError("unknown format \"" + f + "\"");
+    } else if (arg == "--deleted") {
+      a.dump.includeDeleted = true;
+    } else if (arg == "--codepage") {
+      const std::string v = value("--codepage");
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (!end || *end || n <= 0 || n > 99999) UsageError("invalid code page \"" + v + "\"");
+      a.codePage = static_cast<int>(n);
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      UsageError("unknown option " + arg);
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 2) UsageError("expected a command and a table");
+  a.command = positional[0];
+  a.table = positional[1];
+  if (a.command != "info" && a.command != "dump") UsageError("unknown command \"" + a.command + "\"");
+  return a;
+}
+
+void OpenTable(TDbfFile& table, const std::string& path) {
+  table.SetFileName(path);
+  table.SetMode(amReadOnly);
+  table.Open();
+  if (table.GiveUp()) throw EDbfError("Invalid DBF file.");
+}
+
+void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
+  const uint8_t* h = table.Header();
+  std::printf("Table:            %s\n", table.FileName().c_str());
+  std::printf("Version byte:     0x%02X (%s)\n", table.VersionByte(), VersionByteDescription(table.VersionByte()));
+  std::printf("Table level:      %d (%s)\n", table.TableLevel(), VersionName(table.Version()));
+  std::printf("Language driver:  0x%02X\n", table.LanguageId());
+  if (table.Version() == xBaseVII) std::printf("Driver name:      %s\n", table.LanguageDriverName().c_str());
+  std::printf("Code page:        %d\n", text.CodePage());
+  std::printf("Last update:      %04d-%02d-%02d\n", 1900 + h[1], h[2], h[3]);
+  std::printf("Records (header): %u\n", table.HeaderRecordCount());
+  std::printf("Records (actual): %u\n", table.RecordCount());
+  std::printf("Header length:    %d\n", table.HeaderLength());
+  std::printf("Record length:    %d\n", table.RecordLength());
+  if (!table.MemoFileName().empty()) std::printf("Memo file:        %s\n", table.MemoFileName().c_str());
+  std::printf("Fields:           %d\n", table.FieldDefs().Count());
+  std::printf("  %-4s %-32s %-4s %6s %4s  %s\n", "#", "Name", "Type", "Size", "Dec", "Logical type");
+  for (int i = 0; i < table.FieldDefs().Count(); ++i) {
+    const TDbfFieldDef& f = table.FieldDefs().Item(i);
+    std::string name;
+    text.AppendUtf8(name, f.FieldName().data(), f.FieldName().size());
+    const char letter = f.NativeFieldType();
+    std::printf("  %-4d %-32s %-4c %6d %4d  %s\n", i + 1, name.c_str(), letter, f.Size(), f.Precision(),
+                FieldTypeName(f.FieldType()));
+  }
+}
+
+int Run(int argc, char** argv) {
+  const TArguments args = Parse(argc, argv);
+  try {
+    TDbfFile table;
+    OpenTable(table, args.table);
+    const TCodePageDecoder text(args.codePage ? args.codePage : table.UseCodePage());
+    if (args.command == "info") {
+      PrintInfo(table, text);
+    } else {
+      TRecordWriter writer(table, text, args.dump, stdout);
+      writer.WriteAll();
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::string message = e.what();
+    for (char& c : message)
+      if (c == '\r' || c == '\n') c = ' ';
+    std::fprintf(stderr, "norvale-cli: %s: %s\n", args.table.c_str(), message.c_str());
+    return 1;
+  }
+}
+
+}  // namespace
+}  // namespace norvale::cli
+
+int main(int argc, char** argv) { return norvale::cli::Run(argc, argv); }

@@ -1,0 +1,56 @@
+// Streams the records of an open table as JSON or CSV. Memory stays flat:
+// records are read in blocks and written through one output buffer.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/table_file.h"
+#include "platform/text_codec.h"
+
+namespace norvale::cli {
+
+enum class TOutputFormat { kJson, kCsv };
+
+struct TDumpOptions {
+  TOutputFormat format = TOutputFormat::kJson;
+  bool includeDeleted = false;
+};
+
+class TRecordWriter {
+ public:
+  TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, const TDumpOptions& options, FILE* out);
+  // Writes every record; raises on a write failure of `out`.
+  void WriteAll();
+
+ private:
+  enum class TKind { kText, kInteger, kFloat, kCurrency, kBoolean, kDate, kDateTime, kBytes, kMemo };
+  struct TColumn {
+    const TDbfFieldDef* field;
+    TKind kind;
+    TFieldType request;
+  };
+
+  void WritePreamble();
+  void WriteRecord(int64_t recNo, const uint8_t* record);
+  // Appends the field's value in the output syntax; false for null.
+  bool AppendValue(const TColumn& column, const uint8_t* record);
+  void AppendJsonString(const char* text, size_t length);
+  void AppendCsvText(const std::string& text);
+  void Flush();
+
+  TDbfFile& table_;
+  const TCodePageDecoder& text_;
+  TDumpOptions options_;
+  FILE* out_;
+  std::vector<TColumn> columns_;
+  std::string buffer_;
+  std::string scratch_;
+  std::vector<char> fieldText_;
+  bool firstRecord_ = true;
+};
+
+std::string Base64(const uint8_t* data, size_t length);
+
+}  // namespace norvale::cli

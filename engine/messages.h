@@ -1,0 +1,21 @@
+// Every message text the table engine raises. Other programs' users know these
+// words, so they are kept verbatim (their odd spellings included).
+#pragma once
+
+namespace norvale::msg {
+
+inline constexpr const char* kInvalidDbfFile = "Invalid DBF file.";
+inline constexpr const char* kInvalidFieldType = "Invalid DBF file. or Invalid field type";
+inline constexpr const char* kInvalidFieldCount = "Invalid field count: %d (must be between 1 and 4095).";
+inline constexpr const char* kRecordLocked = "Record locked.";
+inline constexpr const char* kWriteError = "Error while writing occurred. (Disk full?)";
+inline constexpr const char* kWriteErrorIndexes =
+    "Error while writing occurred; indexes probably corrupted. (Disk full?)";
+inline constexpr const char* kKeyViolation =
+    "Key violation. (Key already present in file).\r\nIndex: %s\r\nRecord=%d Key='%s'.";
+inline constexpr const char* kExclusiveRequired = "Exclusive access is required for this operation.";
+inline constexpr const char* kFileNotFound = "Open: file not found: \"%s\".";
+inline constexpr const char* kFieldTypeNotSupported =
+    "Cannot create field \"%s\", VCL field type %x not supported by DBF.";
+
+}  // namespace norvale::msg

@@ -1,0 +1,557 @@
+#include "engine/table_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+
+#include "engine/byte_order.h"
+#include "engine/exceptions.h"
+#include "engine/globals.h"
+#include "engine/messages.h"
+#include "platform/os_misc.h"
+
+namespace norvale {
+
+namespace {
+
+constexpr int kMainHeaderSize = 32;
+constexpr int kMainHeaderSizeVII = 68;
+constexpr int kDescriptorSize = 32;
+constexpr int kDescriptorSizeVII = 48;
+constexpr int kAutoIncOffsetVII = 68 + 42;
+constexpr int kFoxAutoIncOffset = 19;  // within a 32-byte descriptor
+constexpr int kFoxAutoIncStep = 23;
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+TXBaseVersion RecogniseVersion(uint8_t b, uint8_t languageByte) {
+  switch (b & 7) {
+    case 2:
+    case 5:
+      return xFoxPro;
+    case 3:
+      return languageByte ? xBaseIV : xBaseIII;
+    case 4:
+      return xBaseVII;
+    default:
+      break;
+  }
+  if (b == 0x30 || b == 0x31) return xFoxPro;
+  return xUnknown;
+}
+
+int ThreeDigitNumber(const uint8_t* p) {
+  int v = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (p[i] < '0' || p[i] > '9') return 0;
+    v = v * 10 + (p[i] - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+const char* VersionByteDescription(uint8_t versionByte) {
+  switch (versionByte) {
+    case 0x02: return "FoxBASE";
+    case 0x03: return "FoxBASE+/Dbase III plus, no memo";
+    case 0x30: return "Visual FoxPro";
+    case 0x31: return "Visual FoxPro, autoincrement enabled";
+    case 0x43: return "dBASE IV SQL table files, no memo";
+    case 0x63: return "dBASE IV SQL system files, no memo";
+    case 0x83: return "FoxBASE+/dBASE III PLUS, with memo";
+    case 0x8B: return "dBASE IV with memo";
+    case 0xCB: return "dBASE IV SQL table files, with memo";
+    case 0xF5: return "FoxPro 2.x (or earlier) with memo";
+    case 0xFB: return "FoxBASE";
+    case 0x05: return "EXCLUSIVE MODE";
+    default: return "Unknown";
+  }
+}
+
+std::string FindCompanionFile(const std::string& tablePath, const std::string& ext) {
+  const size_t slash = tablePath.find_last_of('/');
+  const size_t dot = tablePath.find_last_of('.');
+  const std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+                               ? tablePath.substr(0, dot)
+                               : tablePath;
+  for (const std::string& candidate : {base + Lower(ext), base + Upper(ext)})
+    if (TOsFile::Exists(candidate)) return candidate;
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : tablePath.substr(0, slash));
+  const std::string wanted = Lower((slash == std::string::npos ? base : base.substr(slash + 1)) + ext);
+  std::string found;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (Lower(e->d_name) == wanted) {
+        found = (slash == std::string::npos ? std::string() : tablePath.substr(0, slash + 1)) + e->d_name;
+        if (TOsFile::Exists(found)) break;
+        found.clear();
+      }
+    }
+    closedir(d);
+  }
+  return found;
+}
+
+TDbfFile::TDbfFile() { fieldDefs_.SetCurrencyAsBCD(TDbfGlobals::Instance().CurrencyAsBCD()); }
+
+TDbfFile::~TDbfFile() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+uint32_t TDbfFile::RecordCount() const { return header_.size() >= 8 ? GetLE32(header_.data() + 4) : 0; }
+
+void TDbfFile::SetRecordCount(uint32_t count) {
+  if (header_.size() >= 8) PutLE32(header_.data() + 4, count);
+}
+
+bool TDbfFile::HasMemoFields() const {
+  for (int i = 0; i < fieldDefs_.Count(); ++i)
+    if (fieldDefs_.Item(i).IsMemoField()) return true;
+  return false;
+}
+
+TDbfFieldDef* TDbfFile::FieldDefByName(const std::string& name) {
+  const std::string wanted = Upper(name);
+  for (int i = 0; i < fieldDefs_.Count(); ++i)
+    if (fieldDefs_.Item(i).FieldName() == wanted) return &fieldDefs_.Item(i);
+  return nullptr;
+}
+
+std::string TDbfFile::LanguageDriverName() const {
+  if (version_ != xBaseVII || header_.size() < 64) return {};
+  const char* p = reinterpret_cast<const char*>(header_.data() + 32);
+  return std::string(p, strnlen(p, 32));
+}
+
+void TDbfFile::SetRecordSize(int size) {
+  TPagedFile::SetRecordSize(size);
+  prevRecord_.assign(static_cast<size_t>(std::max(size, 0)), ' ');
+}
+
+void TDbfFile::Open() {
+  if (IsOpen()) return;
+  giveUp_ = false;
+  TPagedFile::Open();
+  if (!ModeCreates(mode_)) {
+    try {
+      ReadHeaderAndFields();
+    } catch (...) {
+      headerModified_ = false;  // nothing of a refused file is written back
+      TPagedFile::Close();
+      throw;
+    }
+  }
+  for (TTableIndex* index : indexes_) index->Reopen();
+}
+
+void TDbfFile::ReadHeaderAndFields() {
+  SetHeaderSize(kMainHeaderSize);
+  if (fileSize_ < kMainHeaderSize) throw EDbfError(msg::kInvalidDbfFile);
+  version_ = RecogniseVersion(header_[0], header_[29]);
+  if (version_ == xUnknown) throw EDbfError(msg::kInvalidDbfFile);
+  fieldDefs_.SetVersion(version_);
+  codec_.version = version_;
+
+  const int recordLength = GetLE16(header_.data() + 10);
+  const int headerLength = GetLE16(header_.data() + 8);
+  SetRecordSize(recordLength);
+  SetHeaderSize(headerLength);
+  if (headerLength == 0 || recordLength == 0) {
+    SetRecordSize(0);
+    SetHeaderSize(0);
+    giveUp_ = true;
+    return;
+  }
+
+  headerRecordCountAtOpen_ = RecordCount();
+  const int64_t byFileSize = std::max<int64_t>((fileSize_ - headerLength) / recordLength, 0);
+  const uint32_t actual = static_cast<uint32_t>(std::min<int64_t>(byFileSize, UINT32_MAX));
+  if (actual != RecordCount()) {
+    SetRecordCount(actual);
+    headerModified_ = true;
+  }
+
+  DetermineCodePage();
+  ReadFieldDescriptors();
+  OpenCompanions();
+
+  if (headerModified_) StoreHeader();
+  if (!ModeWritable(mode_)) {
+    // A read-only open cannot store the corrected header; that is expected,
+    // not an error to report on a later write.
+    ClearWriteError();
+  }
+}
+
+void TDbfFile::DetermineCodePage() {
+  fileCodePage_ = 0;
+  if (version_ != xBaseVII) {
+    languageId_ = header_[29];
+  } else {
+    const uint8_t* name = header_.data() + 32;
+    if (header_.size() >= 64) {
+      if (name[0] == 'D' && name[1] == 'B') {
+        if (std::memcmp(name + 2, "WIN", 3) == 0) {
+          fileCodePage_ = 1252;
+        } else if (std::memcmp(name + 2, "HEBREW", 6) == 0) {
+          fileCodePage_ = 1255;
+        } else {
+          fileCodePage_ = ThreeDigitNumber(name + 2);
+          if (fileCodePage_ && name[5] >= '0' && name[5] <= '9') fileCodePage_ = fileCodePage_ * 10 + (name[5] - '0');
+        }
+      } else if (name[0] == 'F' && name[1] == 'O' && name[2] == 'X') {
+        fileCodePage_ = std::memcmp(name + 5, "WIN", 3) == 0 ? 1252 : ThreeDigitNumber(name + 5);
+      }
+    }
+    languageId_ = 0;
+  }
+  useCodePage_ = fileCodePage_ ? fileCodePage_ : TDbfGlobals::Instance().DefaultCodePage();
+}
+
+void TDbfFile::ReadFieldDescriptors() {
+  fieldDefs_.Clear();
+  lockField_ = nullptr;
+  nullFlagsField_ = nullptr;
+  codec_.nullFlagsField = nullptr;
+  autoIncPresent_ = false;
+  const bool vii = version_ == xBaseVII;
+  const int d = vii ? kDescriptorSizeVII : kDescriptorSize;
+  const int h = vii ? kMainHeaderSizeVII : kMainHeaderSize;
+  const int headerLength = headerSize_;
+  const int expected = (headerLength - h) / d;
+  if (headerLength > h && header_[static_cast<size_t>(h)] == kTerminator)
+    throw EDbfError(FormatMessage(msg::kInvalidFieldCount, 0));
+  // The descriptors must lie inside the header, the first one included.
+  if (expected < 1) throw EDbfError(msg::kInvalidDbfFile);
+
+  const std::string computerName = TDbfGlobals::Instance().ComputerName();
+  int offset = 1;
+  int nullPosition = 0;
+  int count = 0;
+  for (int i = 1;; ++i) {
+    const uint8_t* p = header_.data() + h + (i - 1) * d;
+    const int nameLength = vii ? 32 : 11;
+    std::string name = Upper(std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), nameLength)));
+    char letter;
+    int length, decimals;
+    int32_t autoInc = 0;
+    bool nullable = false;
+    if (vii) {
+      letter = static_cast<char>(p[32]);
+      length = p[33];
+      decimals = p[34];
+      autoInc = static_cast<int32_t>(GetLE32(p + 42));
+      if (letter == '+') autoIncPresent_ = true;
+    } else {
+      letter = static_cast<char>(p[11]);
+      length = p[16];
+      decimals = p[17];
+      if (version_ == xFoxPro) {
+        if (letter == 'C' || letter == 'c') {
+          length = p[16] + 256 * p[17];
+          decimals = 0;
+        }
+        if (letter == '+') autoInc = static_cast<int32_t>(GetLE32(p + kFoxAutoIncOffset));
+        nullable = (p[18] & 0x02) && name != "_NULLFLAGS";
+      }
+    }
+
+    TDbfFieldDef& def = fieldDefs_.Add();
+    def.SetFieldName(name);
+    def.SetOffset(offset);
+    def.SetStoredSize(length, decimals);
+    def.SetAutoIncNext(autoInc);
+    def.SetNativeFieldType(letter);
+    def.SetStoredSize(length, decimals);
+    def.SetNullPosition(nullable ? nullPosition++ : -1);
+    if (name.empty() || def.FieldType() == ftUnknown) throw EDbfError(msg::kInvalidFieldType);
+    // A field reaching past the record would make every read of it unsafe.
+    if (length < 0 || offset + length > recordSize_) throw EDbfError(msg::kInvalidDbfFile);
+
+    if (name == "_DBASELOCK") {
+      lockField_ = &def;
+      userNameLength_ = std::clamp(length - 8, 0, static_cast<int>(computerName.size()));
+    } else if (name == "_NULLFLAGS") {
+      nullFlagsField_ = &def;
+    }
+    offset += length;
+    ++count;
+    if (!(i < expected && header_[static_cast<size_t>(h + i * d)] != kTerminator)) break;
+  }
+  if (count > kMaxFields) throw EDbfError(FormatMessage(msg::kInvalidFieldCount, count));
+  codec_.nullFlagsField = nullFlagsField_;
+  // The dBASE 7 properties structure follows the terminator.
+  if (vii) ReadFieldProperties(h + count * d + 1);
+  SetRecordSize(GetLE16(header_.data() + 10));
+}
+
+void TDbfFile::ReadFieldProperties(int position) {
+  const int headerLength = headerSize_;
+  if (position + 16 >= headerLength) return;
+  const uint8_t* base = header_.data() + position;
+  const int entries = GetLE16(base);
+  const int start = GetLE16(base + 2);
+  for (int j = 0; j < entries; ++j) {
+    const int64_t at = int64_t(position) + start + 15 * j;
+    if (at + 15 > headerLength) break;
+    const uint8_t* e = header_.data() + at;
+    const int fieldNo = GetLE16(e + 2);
+    if (fieldNo == 0 || fieldNo > fieldDefs_.Count()) continue;
+    TDbfFieldDef& def = fieldDefs_.Item(fieldNo - 1);
+    const int kind = e[4];
+    if (kind == 1) {
+      def.SetRequired(true);
+      continue;
+    }
+    if (kind < 2 || kind > 4 || def.Size() <= 0) continue;
+    const int64_t dataAt = int64_t(position) + GetLE16(e + 11);
+    int length = std::min<int>(GetLE16(e + 13), def.Size());
+    if (dataAt < 0 || dataAt >= headerLength) continue;
+    length = static_cast<int>(std::min<int64_t>(length, headerLength - dataAt));
+    uint8_t* area = kind == 2 ? def.MinBuf() : kind == 3 ? def.MaxBuf() : def.DefaultBuf();
+    std::memcpy(area, header_.data() + dataAt, static_cast<size_t>(length));
+    if (kind == 2) def.SetHasMin(true);
+    if (kind == 3) def.SetHasMax(true);
+    if (kind == 4) def.SetHasDefault(true);
+  }
+}
+
+void TDbfFile::OpenCompanions() {
+  memoFileName_.clear();
+  const bool memo = HasMemoFields();
+  if (memo) {
+    memoFileName_ = FindCompanionFile(fileName_, version_ == xFoxPro ? ".fpt" : ".dbt");
+    if (version_ != xFoxPro) {
+      header_[0] |= 0x80;
+      headerModified_ = true;
+    }
+  } else if (version_ != xFoxPro) {
+    header_[0] &= 0x7F;
+    headerModified_ = true;
+  }
+
+  if (version_ != xFoxPro && header_[28] != 0) {
+    const std::string mdx = FindCompanionFile(fileName_, ".mdx");
+    if (mdx.empty()) {
+      bool deleteLink = true;
+      if (OnIndexMissing) OnIndexMissing(deleteLink);
+      if (deleteLink) {
+        header_[28] = 0;
+        headerModified_ = true;
+      } else {
+        giveUp_ = true;
+      }
+    }
+  }
+}
+
+void TDbfFile::Close() {
+  if (!IsOpen()) return;
+  for (TTableIndex* index : indexes_) index->CloseFile();
+  TPagedFile::Close();
+  memoFileName_.clear();
+  prevRecord_.clear();
+  blankRecord_.clear();
+  languageId_ = 0;
+}
+
+void TDbfFile::StoreHeader() {
+  if (headerSize_ == 0) return;
+  const TLocalTime now = LocalNow();
+  header_[1] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  header_[2] = static_cast<uint8_t>(now.month);
+  header_[3] = static_cast<uint8_t>(now.day);
+  TPagedFile::StoreHeader();
+  const uint8_t eof = kEofByte;
+  WriteBytesAt(PageOffset(int64_t(RecordCount()) + 1), &eof, 1);
+}
+
+void TDbfFile::BlankRecord(uint8_t* buffer) {
+  if (blankRecord_.size() != static_cast<size_t>(recordSize_)) {
+    blankRecord_.assign(static_cast<size_t>(recordSize_), ' ');
+    for (int i = 0; i < fieldDefs_.Count(); ++i) {
+      TDbfFieldDef& f = fieldDefs_.Item(i);
+      uint8_t* p = blankRecord_.data() + f.Offset();
+      const size_t n = static_cast<size_t>(f.Size());
+      const char t = f.NativeFieldType();
+      if (&f == nullFlagsField_) {
+        std::memset(p, 0xFF, n);
+      } else if (t == '+' || t == '0' || t == '@' || t == 'I' || t == 'O' || t == 'Y' || f.IsBinaryBlockField() ||
+                 (version_ == xFoxPro && (t == 'T' || t == 'B'))) {
+        // Binary fields blank as zero bytes, which read as "no value".
+        std::memset(p, 0, n);
+      }
+    }
+    for (int i = 0; i < fieldDefs_.Count(); ++i) {
+      TDbfFieldDef& f = fieldDefs_.Item(i);
+      if (!f.HasDefault()) continue;
+      std::memcpy(blankRecord_.data() + f.Offset(), f.DefaultBuf(), static_cast<size_t>(f.Size()));
+      if (nullFlagsField_ && f.NullPosition() >= 0 && f.NullPosition() / 8 < nullFlagsField_->Size())
+        blankRecord_[static_cast<size_t>(nullFlagsField_->Offset() + f.NullPosition() / 8)] &=
+            static_cast<uint8_t>(~(1u << (f.NullPosition() % 8)));
+    }
+  }
+  std::memcpy(buffer, blankRecord_.data(), blankRecord_.size());
+}
+
+void TDbfFile::StampLockField(uint8_t* buffer) {
+  if (!lockField_ || lockField_->Size() < 8) return;
+  uint8_t* p = buffer + lockField_->Offset();
+  PutLE16(p, static_cast<uint16_t>(GetLE16(p) + 1));
+  const TLocalTime now = LocalNow();
+  p[2] = static_cast<uint8_t>(now.hour);
+  p[3] = static_cast<uint8_t>(now.minute);
+  p[4] = static_cast<uint8_t>(now.second);
+  p[5] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  p[6] = static_cast<uint8_t>(now.month);
+  p[7] = static_cast<uint8_t>(now.day);
+  const int area = lockField_->Size() - 8;
+  std::memset(p + 8, ' ', static_cast<size_t>(area));
+  const std::string& name = TDbfGlobals::Instance().ComputerName();
+  std::memcpy(p + 8, name.data(), static_cast<size_t>(std::min({userNameLength_, area, static_cast<int>(name.size())})));
+}
+
+void TDbfFile::AssignAutoIncValues(uint8_t* buffer) {
+  const bool fox = version_ == xFoxPro;
+  bool any = false;
+  for (int k = 0; k < fieldDefs_.Count(); ++k)
+    if (fieldDefs_.Item(k).NativeFieldType() == '+') any = true;
+  if (!any || (!autoIncPresent_ && !fox)) return;
+  if (shared_) {
+    AcquirePageLock(0, true);
+    ReloadHeader();
+  }
+  for (int k = 0; k < fieldDefs_.Count(); ++k) {
+    TDbfFieldDef& f = fieldDefs_.Item(k);
+    if (f.NativeFieldType() != '+') continue;
+    // FoxPro keeps the counter and its step in the descriptor as well.
+    const size_t at = fox ? size_t(kMainHeaderSize + kDescriptorSize * k + kFoxAutoIncOffset)
+                          : size_t(kAutoIncOffsetVII + kDescriptorSizeVII * k);
+    if (at + 4 > header_.size()) continue;
+    int32_t next = shared_ ? static_cast<int32_t>(GetLE32(header_.data() + at)) : f.AutoIncNext();
+    int32_t step = fox && at + 5 <= header_.size() ? header_[at + 4] : 1;
+    if (step == 0) step = 1;
+    codec_.Encode(f, ftAutoInc, false, buffer, &next);
+    const int32_t following = static_cast<int32_t>(static_cast<uint32_t>(next) + static_cast<uint32_t>(step));
+    f.SetAutoIncNext(following);
+    PutLE32(header_.data() + at, static_cast<uint32_t>(following));
+  }
+  StoreHeader();
+  if (shared_) ReleasePageLock(0);
+}
+
+void TDbfFile::RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo) {
+  for (size_t i = 0; i < upTo && i < indexes_.size(); ++i) indexes_[i]->DeleteKey(recNo, buffer);
+}
+
+void TDbfFile::ChangeHeaderCount(int delta) {
+  AcquirePageLock(0, true);
+  ReloadHeader();
+  SetRecordCount(static_cast<uint32_t>(int64_t(RecordCount()) + delta));
+  StoreHeader();
+  // Written now even when exclusive, so that a full disk is seen here and
+  // not at close, where nobody can be told.
+  FlushHeader();
+  ReleasePageLock(0);
+}
+
+int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
+  if (shared_) {
+    // Another process may have appended since the header was last read.
+    ReloadHeader();
+  }
+  int64_t recNo = int64_t(RecordCount()) + 1;
+  while (!AcquirePageLock(recNo, false)) ++recNo;
+
+  AssignAutoIncValues(buffer);
+
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    TTableIndex* index = indexes_[i];
+    const bool added = index->InsertKey(recNo, buffer);
+    if (!added || index->WriteError()) {
+      ReleasePageLock(recNo);
+      RemoveKeys(recNo, buffer, i);
+      ClearWriteError();
+      if (!added) throw EDbfError(index->KeyViolationMessage());
+      index->ClearWriteError();
+      throw EDbfWriteError(msg::kWriteErrorIndexes);
+    }
+  }
+
+  ChangeHeaderCount(+1);
+  if (WriteError()) {
+    // The count (and the end-of-file byte) could not be stored: put the count
+    // back so the header never counts a record that was not written.
+    ClearWriteError();
+    ChangeHeaderCount(-1);
+    ReleasePageLock(recNo);
+    RemoveKeys(recNo, buffer, indexes_.size());
+    throw EDbfWriteError(msg::kWriteError);
+  }
+
+  StampLockField(buffer);
+  WritePage(recNo, buffer);
+  ReleasePageLock(recNo);
+  if (WriteError()) {
+    ClearWriteError();
+    ChangeHeaderCount(-1);
+    RemoveKeys(recNo, buffer, indexes_.size());
+    throw EDbfWriteError(msg::kWriteError);
+  }
+  return recNo;
+}
+
+void TDbfFile::LockAndReadRecord(int64_t recNo, uint8_t* buffer) {
+  if (!AcquirePageLock(recNo, false)) throw EDbfError(msg::kRecordLocked);
+  ReadPage(recNo, buffer);
+  prevRecord_.assign(buffer, buffer + recordSize_);
+  if (lockField_) {
+    StampLockField(buffer);
+    WritePage(recNo, buffer);
+  }
+}
+
+void TDbfFile::WriteBackRecord(int64_t recNo, uint8_t* buffer) {
+  if (prevRecord_.size() != static_cast<size_t>(recordSize_)) prevRecord_.assign(buffer, buffer + recordSize_);
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    if (!indexes_[i]->UpdateKey(recNo, prevRecord_.data(), buffer)) {
+      for (size_t j = i; j-- > 0;) indexes_[j]->UpdateKey(recNo, buffer, prevRecord_.data());
+      throw EDbfError(indexes_[i]->KeyViolationMessage());
+    }
+  }
+  WritePage(recNo, buffer);
+  ReleasePageLock(recNo);
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
+}
+
+void TDbfFile::NotifyDeleted(int64_t recNo, uint8_t* buffer) {
+  for (TTableIndex* index : indexes_) index->RecordDeleted(recNo, buffer);
+}
+
+void TDbfFile::NotifyRecalled(int64_t recNo, uint8_t* buffer) {
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    if (!indexes_[i]->RecordRecalled(recNo, buffer)) {
+      for (size_t j = 0; j < i; ++j) indexes_[j]->RecordDeleted(recNo, buffer);
+      throw EDbfError(indexes_[i]->KeyViolationMessage());
+    }
+  }
+}
+
+}  // namespace norvale

@@ -1,0 +1,133 @@
+// TDbfFile: one DBF table file. A page is a record; page 0 is the header.
+// It reads and writes the header and field descriptors, decodes and encodes
+// values, appends and rewrites records under record and header locks, and
+// keeps the table's index files informed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/field_codec.h"
+#include "engine/fields.h"
+#include "engine/index_link.h"
+#include "engine/paged_file.h"
+
+namespace norvale {
+
+// Finds `base` + `ext` beside the table whatever the case of its letters
+// (DOS-era tables come as CUSTOMER.DBF with customer.dbt). Empty when absent.
+std::string FindCompanionFile(const std::string& tablePath, const std::string& ext);
+
+// The file type other programs name a version byte by ("Unknown" for others).
+const char* VersionByteDescription(uint8_t versionByte);
+
+class TDbfFile : public TPagedFile {
+ public:
+  static constexpr uint8_t kEofByte = 0x1A;
+  static constexpr uint8_t kTerminator = 0x0D;
+  static constexpr int kMaxFields = 4095;
+
+  TDbfFile();
+  ~TDbfFile() override;
+
+  // Opens in the mode set beforehand; no-op when already open. Raises
+  // EDbfError for a file that is not a table, Exception for a missing one.
+  void Open();
+  void Close();
+
+  TXBaseVersion Version() const { return version_; }
+  int TableLevel() const { return TableLevelOf(version_); }
+  uint8_t VersionByte() const { return header_.empty() ? 0 : header_[0]; }
+  uint8_t LanguageId() const { return languageId_; }
+  int FileCodePage() const { return fileCodePage_; }
+  int UseCodePage() const { return useCodePage_; }
+  // The language driver name of a dBASE 7 header (empty below dBASE 7).
+  std::string LanguageDriverName() const;
+
+  TDbfFieldDefs& FieldDefs() { return fieldDefs_; }
+  const TDbfFieldDefs& FieldDefs() const { return fieldDefs_; }
+  TDbfFieldDef* FieldDefByName(const std::string& name);
+  const TDbfFieldDef* LockField() const { return lockField_; }
+  const TDbfFieldDef* NullFlagsField() const { return nullFlagsField_; }
+  bool HasAutoIncFields() const { return autoIncPresent_; }
+  bool HasMemoFields() const;
+  // The memo file found beside the table (empty when none or not needed).
+  const std::string& MemoFileName() const { return memoFileName_; }
+
+  // The count stored in the header; RecordCount() as corrected at open from
+  // the file size.
+  uint32_t HeaderRecordCount() const { return headerRecordCountAtOpen_; }
+  uint32_t RecordCount() const;
+  int RecordLength() const { return recordSize_; }
+  int HeaderLength() const { return headerSize_; }
+  bool GiveUp() const { return giveUp_; }
+
+  void SetDateTimeHandling(TDateTimeHandling value) { codec_.dateTimeHandling = value; }
+  TDateTimeHandling DateTimeHandling() const { return codec_.dateTimeHandling; }
+  // Raised when the production index named by the header is missing;
+  // leaving deleteLink true unlinks it, false gives the open up.
+  std::function<void(bool& deleteLink)> OnIndexMissing;
+
+  void StoreHeader() override;
+  void SetRecordSize(int size) override;
+
+  void BlankRecord(uint8_t* buffer);
+  bool DecodeField(const TDbfFieldDef& field, TFieldType request, bool nativeFormat, void* dst,
+                   const uint8_t* record) const {
+    return codec_.Decode(field, request, nativeFormat, dst, record);
+  }
+  void EncodeField(const TDbfFieldDef& field, TFieldType request, bool nativeFormat, uint8_t* record,
+                   const void* value) const {
+    codec_.Encode(field, request, nativeFormat, record, value);
+  }
+  const TFieldCodec& Codec() const { return codec_; }
+
+  // Appends a complete record image; returns its record number.
+  int64_t AppendRecord(uint8_t* buffer);
+  // Locks record `recNo` (EDbfError "Record locked." when another holds it)
+  // and reads it into `buffer`.
+  void LockAndReadRecord(int64_t recNo, uint8_t* buffer);
+  // Writes the record locked by LockAndReadRecord back and releases the lock.
+  void WriteBackRecord(int64_t recNo, uint8_t* buffer);
+  // Called after the deletion flag in `buffer` changed.
+  void NotifyDeleted(int64_t recNo, uint8_t* buffer);
+  void NotifyRecalled(int64_t recNo, uint8_t* buffer);
+
+  // Index files kept in step with the records (owned by the caller's layer).
+  void AddIndex(TTableIndex* index) { indexes_.push_back(index); }
+  const std::vector<TTableIndex*>& Indexes() const { return indexes_; }
+
+ private:
+  void ReadHeaderAndFields();
+  void ReadFieldDescriptors();
+  void ReadFieldProperties(int position);
+  void DetermineCodePage();
+  void OpenCompanions();
+  void StampLockField(uint8_t* buffer);
+  void AssignAutoIncValues(uint8_t* buffer);
+  void RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo);
+  void ChangeHeaderCount(int delta);
+  void SetRecordCount(uint32_t count);
+
+  TXBaseVersion version_ = xUnknown;
+  uint8_t languageId_ = 0;
+  int fileCodePage_ = 0;
+  int useCodePage_ = 0;
+  TDbfFieldDefs fieldDefs_;
+  TFieldCodec codec_;
+  const TDbfFieldDef* lockField_ = nullptr;
+  const TDbfFieldDef* nullFlagsField_ = nullptr;
+  int userNameLength_ = 0;
+  bool autoIncPresent_ = false;
+  std::string memoFileName_;
+  std::vector<TTableIndex*> indexes_;
+  std::vector<uint8_t> prevRecord_;
+  std::vector<uint8_t> blankRecord_;
+  bool giveUp_ = false;
+  uint32_t headerRecordCountAtOpen_ = 0;
+};
+
+}  // namespace norvale
