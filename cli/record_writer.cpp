@@ -83,7 +83,6 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
     columns_.push_back(c);
   }
   fieldText_.assign(static_cast<size_t>(std::max(widest, 16)), 0);
-  buffer_.reserve(kFlushAt + 65536);
 }
 
 void TRecordWriter::Flush() {
@@ -145,7 +144,9 @@ bool TRecordWriter::AppendValue(const TColumn& column, const uint8_t* record) {
 
   switch (column.kind) {
     case TKind::kText: {
-      if (!table_.DecodeField(f, ftString, false, fieldText_.data(), record)) return false;
+      // Blank text is an empty string, not a missing value: only the null
+      // flags (checked above) make a character field null.
+      table_.DecodeField(f, ftString, false, fieldText_.data(), record);
       scratch_.clear();
       text_.AppendUtf8(scratch_, fieldText_.data(), std::strlen(fieldText_.data()));
       if (json)
@@ -314,7 +315,7 @@ void TRecordWriter::WriteAll() {
   WritePreamble();
   const int length = table_.RecordLength();
   const int64_t count = table_.RecordCount();
-  const int64_t perBlock = std::max<int64_t>(1, kBlockBytes / std::max(length, 1));
+  const int64_t perBlock = std::clamp<int64_t>(kBlockBytes / std::max(length, 1), 1, std::max<int64_t>(count, 1));
   std::vector<uint8_t> block(static_cast<size_t>(perBlock * length));
   for (int64_t first = 1; first <= count;) {
     const int64_t want = std::min(perBlock, count - first + 1);

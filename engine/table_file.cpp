@@ -80,6 +80,7 @@ const char* VersionByteDescription(uint8_t versionByte) {
 }
 
 std::string FindCompanionFile(const std::string& tablePath, const std::string& ext) {
+  if (tablePath.empty()) return {};  // a table in memory has no companions
   const size_t slash = tablePath.find_last_of('/');
   const size_t dot = tablePath.find_last_of('.');
   const std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
@@ -470,12 +471,24 @@ void TDbfFile::ChangeHeaderCount(int delta) {
 }
 
 int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
-  if (shared_) {
-    // Another process may have appended since the header was last read.
+  // When shared, other programs append too: the header's count may be stale,
+  // and one that finished ahead of a slower one has written past that count,
+  // which only the file's size shows.
+  auto lastTaken = [this] {
+    if (!shared_) return int64_t(RecordCount());
     ReloadHeader();
+    return std::max<int64_t>(RecordCount(), PageCount());
+  };
+  int64_t recNo = lastTaken() + 1;
+  for (;;) {
+    while (!AcquirePageLock(recNo, false)) ++recNo;
+    // Another program may have appended this very number between our reading
+    // the count and our taking the lock; then it is not ours to write.
+    const int64_t last = shared_ ? lastTaken() : 0;
+    if (recNo > last) break;
+    ReleasePageLock(recNo);
+    recNo = last + 1;
   }
-  int64_t recNo = int64_t(RecordCount()) + 1;
-  while (!AcquirePageLock(recNo, false)) ++recNo;
 
   AssignAutoIncValues(buffer);
 

@@ -1,0 +1,13 @@
+// One fuzz input: table bytes opened from memory and dumped in both formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace norvale::fuzz {
+
+// Returns normally for a readable table and for one the engine refuses; any
+// other outcome (a crash, a sanitizer report, another exception) is a fault.
+void FuzzTable(const uint8_t* data, size_t size);
+
+}  // namespace norvale::fuzz

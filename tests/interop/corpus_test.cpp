@@ -1,0 +1,263 @@
+// Every table of the corpus (written by other programs) is dumped through
+// norvale-cli and compared with what independent readers saw in it.
+// Where the engine's rules knowingly read a value differently, the difference
+// is named below for that table and field; a named difference that no longer
+// occurs fails too, so the list cannot go stale.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <sys/wait.h>
+
+#include "tests/support/test_support.h"
+
+namespace norvale::test {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const fs::path& CorpusDir() {
+  static const fs::path dir = fs::path(SourceDir()) / "tests/data/corpus/files";
+  return dir;
+}
+
+std::vector<std::string> CorpusTables() {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(CorpusDir())) {
+    const std::string p = e.path().string();
+    const std::string suffix = ".expected.json";
+    if (p.size() > suffix.size() && p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names.push_back(fs::relative(p.substr(0, p.size() - suffix.size()), CorpusDir()).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Tables the engine's rules refuse, with the message it gives.
+const std::map<std::string, std::string> kRefused = {
+    // Visual FoxPro 9 varchar/varbinary ("V", "Q") and blob ("W") fields are
+    // not among the type letters a table may hold.
+    {"github/infused-dbf/dbase_32", "Invalid DBF file. or Invalid field type"},
+    {"github/luads-php-xbase/vfp", "Invalid DBF file. or Invalid field type"},
+    // No fields at all: a table needs between 1 and 4095.
+    {"github/infused-dbf/polygon", "Invalid field count: 0 (must be between 1 and 4095)."},
+    // dBASE II layout (count at byte 1, descriptors of 16 bytes): not one of
+    // the four table versions, its bytes do not make field descriptors.
+    {"github/infused-dbf/dbase_02", "Invalid DBF file. or Invalid field type"},
+    // Its record length (1016) leaves no room for the deletion flag before
+    // 1016 bytes of fields: the records are really 1017 bytes long.
+    {"github/tmontaigu-dbase-rs/stations_with_deleted", "Invalid DBF file."},
+};
+
+struct TDifference {
+  std::string field;  // "*" for every field of the table
+  std::string reason;
+};
+
+// Known differences between the engine's rules and the oracles.
+// "#names" stands for the field names.
+const std::multimap<std::string, TDifference> kDifferences = {
+    // GDAL and others write an overflow mark ("****") for a missing number and
+    // "00000000" for a missing date; to the engine the first is text that is
+    // not a number (0), the second an impossible date (date-time 0).
+    {"generated/gdal/gdal_cp866", {"AMOUNT", "'*' overflow mark reads as 0"}},
+    {"generated/gdal/gdal_cp866", {"WHEN", "00000000 is an impossible date: 1899-12-30"}},
+    {"generated/gdal/gdal_ldid87", {"POPULATION", "'*' overflow mark reads as 0"}},
+    {"generated/gdal/gdal_ldid87", {"FOUNDED", "00000000 is an impossible date: 1899-12-30"}},
+    {"generated/gdal/gdal_utf8", {"POPULATION", "'*' overflow mark reads as 0"}},
+    {"generated/gdal/gdal_utf8", {"FOUNDED", "00000000 is an impossible date: 1899-12-30"}},
+    {"github/tmontaigu-dbase-rs/contain_none_float", {"VALUE_F_NON", "'*' overflow mark reads as 0"}},
+    {"github/tmontaigu-dbase-rs/contain_none_float", {"VALUE_N_NON", "'*' overflow mark reads as 0"}},
+    // A logical field is true only for "T" or "t"; "Y"/"y" and "?" read false.
+    {"generated/python3-dbf/pydbf_db3_memo", {"ACTIVE", "'?' reads as false"}},
+    {"generated/python3-dbf/pydbf_fp_memo", {"OK", "'?' reads as false"}},
+    {"generated/python3-dbf/pydbf_vfp_types", {"LFLAG", "'?' reads as false"}},
+    {"generated/xbase64/XBMDX", {"ACTIVE", "'Y' reads as false"}},
+    {"github/incubus-DBD-XBase/test", {"BOOLEAN", "'Y' reads as false"}},
+    {"github/infused-dbf/dbase_8b", {"LOGICAL", "'Y' reads as false"}},
+    // The engine honours _NULLFLAGS for every nullable field; dbfread reads
+    // the bytes underneath.
+    {"generated/python3-dbf/pydbf_vfp_types", {"CNAME", "null by _NULLFLAGS"}},
+    {"generated/python3-dbf/pydbf_vfp_types", {"YPRICE", "null by _NULLFLAGS"}},
+    // Unparsable date parts count as 1, so "NotAYear" is 0001-01-01.
+    {"github/olemb-dbfread/invalid_value", {"BIRTHDATE", "date parts that are not numbers count as 1"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"INV_DATE", "date parts that are not numbers count as 1"}},
+    // Numbers with embedded junk are not numbers: 0.
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"EXCESS", "number text with junk reads as 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"DC", "number text with junk reads as 0"}},
+    // The Mazovia code page (language driver 0x69) has no converter here.
+    {"github/infused-dbf/mazovia", {"A2", "Mazovia text compared in cp1252"}},
+    // Field names are upper-cased byte by byte; in a Big5 table that the
+    // header does not mark as one, that changes trail bytes of names.
+    {"github/yortus-DBFFile/dbase_not_latin1", {"#names", "Big5 field names upper-cased bytewise"}},
+};
+
+// The code page the oracle used, so that text compares as Unicode.
+int CodePageOf(const std::string& encoding) {
+  static const std::map<std::string, int> kPages = {
+      {"cp1252", 1252}, {"cp852", 852}, {"cp866", 866}, {"cp437", 437},   {"cp874", 874},
+      {"big5", 950},    {"utf-8", 65001}, {"UTF-8", 65001}, {"latin-1 (bytes)", 28591}};
+  auto it = kPages.find(encoding);
+  if (it != kPages.end()) return it->second;
+  if (encoding.rfind("ascii", 0) == 0) return 1252;
+  return 0;
+}
+
+struct TRun {
+  int status = -1;
+  std::string out;
+};
+
+TRun RunCli(const std::string& args) {
+  TRun run;
+  const std::string command = std::string(NORVALE_CLI) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 65536> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.out.append(buf.data(), n);
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Type letters come as text, or as the byte's number where it is not printable.
+std::string TypeLetter(const json& type) {
+  if (type.is_number()) return std::string(1, static_cast<char>(type.get<int>()));
+  const std::string text = type.get<std::string>();
+  if (text.size() > 1 && std::all_of(text.begin(), text.end(), ::isdigit))
+    return std::string(1, static_cast<char>(std::stoi(text)));
+  return Upper(text);
+}
+
+bool IsMemoType(const std::string& type, const std::string& version) {
+  // FoxPro "B" is a double, everywhere else B is a memo block.
+  return type == "M" || type == "G" || (type == "B" && version != "0x30" && version != "0x31" && version != "0xF5");
+}
+
+// Millisecond precision is all a date-time field keeps.
+std::string NormaliseDateTime(std::string s) {
+  const size_t dot = s.find('.');
+  if (dot == std::string::npos) return s;
+  std::string frac = s.substr(dot + 1);
+  frac.resize(3, '0');
+  return frac == "000" ? s.substr(0, dot) : s.substr(0, dot + 1) + frac;
+}
+
+bool SameValue(const json& expected, const json& actual) {
+  if (expected.is_null() || actual.is_null()) return expected.is_null() && actual.is_null();
+  if (expected.is_object() && expected.contains("decimal")) {
+    if (!actual.is_number()) return false;
+    return std::fabs(std::stod(expected["decimal"].get<std::string>()) - actual.get<double>()) < 1e-9;
+  }
+  if (expected.is_number() && actual.is_number()) {
+    const double e = expected.get<double>(), a = actual.get<double>();
+    return e == a || std::fabs(e - a) <= 1e-9 * std::max(std::fabs(e), std::fabs(a));
+  }
+  if (expected.is_string() && actual.is_string()) {
+    const std::string e = expected.get<std::string>(), a = actual.get<std::string>();
+    if (e.size() > 19 && e[10] == 'T') return NormaliseDateTime(e) == NormaliseDateTime(a);
+    return e == a;
+  }
+  return expected == actual;
+}
+
+class CorpusTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusTest, DumpMatchesIndependentReaders) {
+  const std::string name = GetParam();
+  const fs::path base = CorpusDir() / name;
+  const json expected = json::parse(ReadFileText((base.string() + ".expected.json")));
+  std::string table = base.string() + ".dbf";
+  if (!fs::exists(table)) table = base.string() + ".DBF";
+  ASSERT_TRUE(fs::exists(table)) << table;
+
+  const int codePage = CodePageOf(expected.value("encoding", ""));
+  ASSERT_NE(codePage, 0) << "no code page for encoding " << expected.value("encoding", "");
+  const TRun run = RunCli("dump --format json --deleted --codepage " + std::to_string(codePage) + " " + Quote(table));
+
+  if (auto refused = kRefused.find(name); refused != kRefused.end()) {
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find(refused->second), std::string::npos) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << "one line on stderr: " << run.out;
+    return;
+  }
+  ASSERT_EQ(run.status, 0) << run.out;
+  const json actual = json::parse(run.out);
+
+  // Which fields carry a named difference.
+  std::map<std::string, std::string> named;
+  auto range = kDifferences.equal_range(name);
+  for (auto it = range.first; it != range.second; ++it) named[it->second.field] = it->second.reason;
+  std::set<std::string> seen;
+
+  // Field list.
+  const json& ef = expected["fields"];
+  const json& af = actual["fields"];
+  ASSERT_EQ(af.size(), ef.size());
+  for (size_t i = 0; i < ef.size(); ++i) {
+    const std::string expectedName = Upper(ef[i]["name"].get<std::string>());
+    if (af[i]["name"].get<std::string>() != expectedName && named.count("#names"))
+      seen.insert("#names");
+    else
+      EXPECT_EQ(af[i]["name"].get<std::string>(), expectedName) << "field " << i;
+    EXPECT_EQ(af[i]["type"].get<std::string>(), TypeLetter(ef[i]["type"])) << "field " << i;
+    EXPECT_EQ(af[i]["size"].get<int>(), ef[i]["length"].get<int>()) << "field " << i;
+    EXPECT_EQ(af[i]["decimals"].get<int>(), ef[i].value("decimals", 0)) << "field " << i;
+  }
+
+  // Records: the engine counts them from the file size, the oracles read to
+  // the end-of-file mark; records cut short by the end of the file are not
+  // records to the engine.
+  std::vector<json> expectedRecords;
+  for (const json& r : expected["records"])
+    if (!r.value("truncated", false)) expectedRecords.push_back(r);
+  const json& ar = actual["records"];
+  const std::string version = expected["header"]["version_byte"].get<std::string>();
+  ASSERT_EQ(ar.size(), expectedRecords.size());
+  for (size_t r = 0; r < ar.size(); ++r) {
+    const json& e = expectedRecords[r];
+    const json& a = ar[r];
+    EXPECT_EQ(a["recno"].get<int64_t>(), e["index"].get<int64_t>() + 1);
+    EXPECT_EQ(a["deleted"].get<bool>(), e["deleted"].get<bool>()) << "record " << r;
+    for (size_t f = 0; f < ef.size(); ++f) {
+      if (IsMemoType(TypeLetter(ef[f]["type"]), version)) continue;
+      const std::string field = Upper(ef[f]["name"].get<std::string>());
+      const bool same = SameValue(e["values"][f], a["values"][f]);
+      if (!same && named.count(field)) {
+        seen.insert(field);
+        continue;
+      }
+      EXPECT_TRUE(same) << name << " record " << r << " field " << field << ": expected " << e["values"][f].dump()
+                        << ", engine " << a["values"][f].dump();
+    }
+  }
+  for (const auto& [field, reason] : named)
+    EXPECT_TRUE(seen.count(field)) << "named difference no longer occurs: " << name << " " << field << " (" << reason
+                                   << ")";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(CorpusTables()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string s = info.param;
+                           for (char& c : s)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return s;
+                         });
+
+}  // namespace
+}  // namespace norvale::test

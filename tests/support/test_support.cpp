@@ -1,0 +1,109 @@
+#include "tests/support/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "engine/byte_order.h"
+
+namespace norvale::test {
+
+TTempDir::TTempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "norvale-test-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back(0);
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+int TTableImage::RecordLength() const {
+  int n = 1;
+  for (const auto& f : fields) n += f.length;
+  return n;
+}
+
+int TTableImage::HeaderLength() const {
+  const bool vii = (versionByte & 7) == 4;
+  const bool fox = (versionByte & 7) == 2 || (versionByte & 7) == 5 || versionByte == 0x30 || versionByte == 0x31;
+  return (vii ? 68 : 32) + static_cast<int>(fields.size()) * (vii ? 48 : 32) + 1 + (fox ? 263 : 0);
+}
+
+std::vector<uint8_t> TTableImage::Bytes() const {
+  const bool vii = (versionByte & 7) == 4;
+  const int hl = HeaderLength();
+  const int rl = RecordLength();
+  std::vector<uint8_t> out(static_cast<size_t>(hl), 0);
+  out[0] = versionByte;
+  out[1] = 126;
+  out[2] = 1;
+  out[3] = 2;
+  PutLE32(out.data() + 4, static_cast<uint32_t>(headerCount < 0 ? records.size() : headerCount));
+  PutLE16(out.data() + 8, static_cast<uint16_t>(hl));
+  PutLE16(out.data() + 10, static_cast<uint16_t>(rl));
+  out[28] = mdxFlag;
+  out[29] = vii ? 0 : languageId;
+  if (vii) std::memcpy(out.data() + 32, "DBWINUS0", 8);
+  size_t at = vii ? 68 : 32;
+  for (const auto& f : fields) {
+    std::memcpy(out.data() + at, f.name.data(), std::min<size_t>(f.name.size(), vii ? 31 : 10));
+    if (vii) {
+      out[at + 32] = static_cast<uint8_t>(f.type);
+      out[at + 33] = static_cast<uint8_t>(f.length);
+      out[at + 34] = static_cast<uint8_t>(f.decimals);
+      at += 48;
+    } else {
+      out[at + 11] = static_cast<uint8_t>(f.type);
+      out[at + 16] = static_cast<uint8_t>(f.length & 0xFF);
+      out[at + 17] = static_cast<uint8_t>(f.type == 'C' && f.length > 255 ? f.length >> 8 : f.decimals);
+      out[at + 18] = f.flags;
+      at += 32;
+    }
+  }
+  out[at] = 0x0D;
+  for (const auto& r : records) {
+    std::string rec = r;
+    rec.resize(static_cast<size_t>(rl), ' ');
+    out.insert(out.end(), rec.begin(), rec.end());
+  }
+  if (eof) out.push_back(0x1A);
+  return out;
+}
+
+std::string TTableImage::Record(const std::vector<std::string>& values, bool deleted) const {
+  std::string rec(1, deleted ? '*' : ' ');
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::string v = i < values.size() ? values[i] : std::string();
+    v.resize(static_cast<size_t>(fields[i].length), ' ');
+    rec += v;
+  }
+  return rec;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadFileText(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string BinaryDir() { return NORVALE_BINARY_DIR; }
+std::string SourceDir() { return NORVALE_SOURCE_DIR; }
+
+}  // namespace norvale::test

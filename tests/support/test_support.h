@@ -1,0 +1,57 @@
+// Helpers shared by the tests: scratch directories and hand-built tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norvale::test {
+
+// A fresh directory under the system temp dir, removed with its contents.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct TFieldSpec {
+  std::string name;
+  char type;
+  int length;
+  int decimals = 0;
+  uint8_t flags = 0;  // FoxPro descriptor byte 18
+};
+
+// Bytes of a table laid out by hand, independently of the engine's writer:
+// main header, descriptors, terminator, records, end-of-file byte.
+struct TTableImage {
+  uint8_t versionByte = 0x03;
+  uint8_t languageId = 0x57;
+  uint8_t mdxFlag = 0;
+  std::vector<TFieldSpec> fields;
+  std::vector<std::string> records;  // each a complete record image
+  bool eof = true;
+  // Header count written; -1 writes the number of records.
+  int64_t headerCount = -1;
+
+  int RecordLength() const;
+  int HeaderLength() const;
+  std::vector<uint8_t> Bytes() const;
+  // A record image of the given field values, deletion flag first.
+  std::string Record(const std::vector<std::string>& values, bool deleted = false) const;
+};
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFile(const std::string& path);
+std::string ReadFileText(const std::string& path);
+
+// Directory of the build's executables (norvale-cli and helpers).
+std::string BinaryDir();
+std::string SourceDir();
+
+}  // namespace norvale::test
