@@ -1,5 +1,6 @@
 #include "cli/record_writer.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,151 @@ namespace {
 
 constexpr size_t kFlushAt = 1 << 20;
 constexpr int64_t kBlockBytes = 1 << 20;
+
+// Room AppendFast may need for a field, and a record's framing around them.
+constexpr size_t kFloatText = 32;
+constexpr size_t kRecordFraming = 96;
+size_t FastBound(const TDbfFieldDef& f) {
+  // Text triples at worst (every byte three bytes of UTF-8, or an ASCII
+  // byte escaped), plus quotes and a separator.
+  return std::max(3 * static_cast<size_t>(std::max(f.Size(), 0)) + 2, kFloatText) + 2;
+}
+
+// Code pages that are one byte per character by definition; only for these
+// may text be decoded byte by byte.
+bool SingleByteCodePage(int cp) {
+  return cp == 437 || cp == 720 || cp == 737 || cp == 775 || (cp >= 850 && cp <= 869) || cp == 874 ||
+         (cp >= 1250 && cp <= 1258) || (cp >= 10000 && cp <= 10082) || cp == 20127 || cp == 20866 ||
+         cp == 21866 || (cp >= 28591 && cp <= 28605);
+}
+
+// The word-at-a-time scans below find byte positions from bit positions,
+// which holds for little-endian words only.
+static_assert(std::endian::native == std::endian::little);
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+uint64_t LoadWord(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
+// Length of a field without its trailing spaces; blank text padding is long,
+// so whole words of spaces are skipped at a time.
+int TrimmedLength(const uint8_t* p, int size) {
+  while (size >= 8) {
+    // The last byte that is not a space holds the highest set bit of the
+    // difference (bytes are little-endian in the word).
+    const uint64_t diff = LoadWord(p + size - 8) ^ (kOnes * ' ');
+    if (diff) return size - 8 + (63 - __builtin_clzll(diff)) / 8 + 1;
+    size -= 8;
+  }
+  while (size > 0 && p[size - 1] == ' ') --size;
+  return size;
+}
+
+// Non-zero when some byte of `word` equals `byte` (exact as a yes/no answer).
+uint64_t HasByte(uint64_t word, uint8_t byte) {
+  const uint64_t x = word ^ (kOnes * byte);
+  return (x - kOnes) & ~x & kHighBits;
+}
+
+struct TTextScan {
+  bool noControl;  // no control byte or DEL among the ASCII bytes
+  bool high;       // holds bytes above ASCII
+  bool special;    // holds `a` or `b`, which the output format escapes
+};
+
+// Scans the first `n` of the `size` bytes of a field eight at a time (text
+// is mostly short names). Bytes between n and size are spaces, which no test
+// here flags, so a last word may run into them.
+TTextScan ScanText(const uint8_t* p, int n, int size, uint8_t a, uint8_t b) {
+  uint64_t control = 0, high = 0, special = 0;
+  auto check = [&](uint64_t w) {
+    high |= w & kHighBits;
+    control |= ((w - kOnes * 0x20) & ~w & kHighBits) | HasByte(w, 0x7F);
+    special |= HasByte(w, a) | HasByte(w, b);
+  };
+  int i = 0;
+  for (; i < n && i + 8 <= size; i += 8) check(LoadWord(p + i));
+  if (i < n) {
+    uint64_t tail = kOnes * ' ';
+    std::memcpy(&tail, p + i, static_cast<size_t>(n - i));
+    check(tail);
+  }
+  return {control == 0, high != 0, special != 0};
+}
+
+int LeadingSpaces(const uint8_t* p, int end) {
+  int begin = 0;
+  for (; begin + 8 <= end; begin += 8) {
+    const uint64_t diff = LoadWord(p + begin) ^ (kOnes * ' ');
+    if (diff) return begin + __builtin_ctzll(diff) / 8;
+  }
+  while (begin < end && p[begin] == ' ') ++begin;
+  return begin;
+}
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Whether all eight bytes of a word are ASCII digits (a byte below '0'
+// borrows into its high bit, one above '9' carries into it).
+bool AllDigits(uint64_t word) {
+  return (((word + kOnes * 0x46) | (word - kOnes * 0x30)) & kHighBits) == 0;
+}
+
+// Copies short runs with a few word moves instead of a call to memcpy;
+// reads and writes stay within the n bytes.
+char* Put(char* out, const char* text, size_t n) {
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) std::memcpy(out + i, text + i, 8);
+    std::memcpy(out + n - 8, text + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(out, text, 4);
+    std::memcpy(out + n - 4, text + n - 4, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) out[i] = text[i];
+  }
+  return out + n;
+}
+
+template <size_t N>
+char* Put(char* out, const char (&literal)[N]) {
+  return Put(out, literal, N - 1);
+}
+
+// Writes a number stored as [-]digits[.digits] (1 to 15 digits) as
+// std::to_chars writes the double it stands for. `point` is the index of the
+// '.' (or of the end), `first` and `last` those of the first and last
+// non-zero digit (-1 for none). With at most 15 significant digits the
+// shortest text that reads back as that double has exactly the stored
+// digits, less leading and trailing zeros; to_chars prints them fixed unless
+// scientific notation is strictly shorter. Returns null when it would be.
+char* PutDecimal(char* out, const char* text, bool negative, int point, int first, int last) {
+  if (negative) *out++ = '-';
+  if (first < 0) {  // zero, signed as stored: to_chars prints 0 or -0
+    *out++ = '0';
+    return out;
+  }
+  // Decimal exponents of the first and last significant digits.
+  auto exponent = [&](int i) { return i < point ? point - i - 1 : point - i; };
+  const int high = exponent(first), low = exponent(last);
+  const int digits = high - low + 1;
+  const int fixedLength = (high >= 0 ? high + 1 : 1) + (low < 0 ? 1 - low : 0);
+  const int magnitude = high < 0 ? -high : high;
+  const int scientificLength = digits + (digits > 1) + 2 + (magnitude >= 100 ? 3 : 2);
+  if (fixedLength > scientificLength) return nullptr;
+  if (high >= 0)
+    out = Put(out, text + first, static_cast<size_t>(point - first));
+  else
+    *out++ = '0';
+  if (low < 0) {
+    *out++ = '.';
+    out = Put(out, text + point + 1, static_cast<size_t>(-low));
+  }
+  return out;
+}
 
 void AppendInt(std::string& out, int64_t v) {
   char buf[24];
@@ -80,7 +226,57 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
         c.request = ftInteger;
         break;
     }
+    // The fast formats follow the text rules of these letters only.
+    const char letter = f.NativeFieldType();
+    const bool numeric = letter == 'N' || letter == 'F';
+    if (c.kind == TKind::kText)
+      c.fast = TFast::kText;
+    else if (c.kind == TKind::kInteger && numeric &&
+             (c.request == ftSmallint || c.request == ftInteger || c.request == ftLargeint))
+      c.fast = TFast::kInteger;
+    else if (c.kind == TKind::kFloat && numeric)
+      c.fast = TFast::kFloat;
+    else if (c.kind == TKind::kDate && letter == 'D')
+      c.fast = TFast::kDate;
+    else if (c.kind == TKind::kBoolean && letter == 'L')
+      c.fast = TFast::kBoolean;
     columns_.push_back(c);
+  }
+  size_t line = kRecordFraming;
+  for (const TColumn& c : columns_) line += FastBound(*c.field);
+  line_.resize(line);
+
+  // Printable ASCII is copied as it stands when the code page decodes it to
+  // itself (every page a table is likely to name does; checked, not assumed).
+  std::string ascii, decoded;
+  for (int b = 0x20; b < 0x7F; ++b) ascii += static_cast<char>(b);
+  text_.AppendUtf8(decoded, ascii.data(), ascii.size());
+  asciiIdentity_ = decoded == ascii;
+
+  // Bytes above ASCII decode one by one through a table taken from the
+  // decoder itself, in single-byte code pages, for entries that are wholly
+  // non-ASCII (so they never need quoting or escaping). The decoder must
+  // agree with the table on a run of all of them, or the table stays unused.
+  if (asciiIdentity_ && SingleByteCodePage(text_.CodePage())) {
+    std::string all, joined;
+    for (int b = 0x80; b < 0x100; ++b) {
+      const char byte = static_cast<char>(b);
+      std::string one;
+      text_.AppendUtf8(one, &byte, 1);
+      all += byte;
+      joined += one;
+      TUtf8& entry = highUtf8_[b - 0x80];
+      entry.length = 0;
+      if (one.empty() || one.size() > sizeof entry.bytes) continue;
+      bool nonAscii = true;
+      for (unsigned char c : one) nonAscii = nonAscii && c >= 0x80;
+      if (!nonAscii) continue;
+      std::memcpy(entry.bytes, one.data(), one.size());
+      entry.length = static_cast<uint8_t>(one.size());
+    }
+    decoded.clear();
+    text_.AppendUtf8(decoded, all.data(), all.size());
+    highTable_ = decoded == joined;
   }
   fieldText_.assign(static_cast<size_t>(std::max(widest, 16)), 0);
 }
@@ -128,6 +324,123 @@ void TRecordWriter::AppendCsvText(const std::string& text) {
     buffer_ += c;
   }
   buffer_ += '"';
+}
+
+// Each case gives exactly what AppendValue would for the shapes it accepts,
+// and kGeneral for every other shape.
+inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& column, const uint8_t* record,
+                                                            char*& out) const {
+  const TDbfFieldDef& f = *column.field;
+  const uint8_t* p = record + f.Offset();
+  const char* text = reinterpret_cast<const char*>(p);
+  const int size = f.Size();
+  const bool json = options_.format == TOutputFormat::kJson;
+
+  switch (column.fast) {
+    case TFast::kNone: break;
+    case TFast::kText: {
+      // Decoding stops at a NUL byte, CR and LF need quoting in CSV, and
+      // other control bytes escaping in JSON: all of them, like bytes the
+      // code page may decode differently, take the general path.
+      if (!asciiIdentity_) return TFastResult::kGeneral;
+      const int end = TrimmedLength(p, size);
+      const TTextScan scan = ScanText(p, end, size, '"', json ? '\\' : ',');
+      if (!scan.noControl || (scan.high && !highTable_)) return TFastResult::kGeneral;
+      if (!scan.high && !scan.special) {
+        if (json) *out++ = '"';
+        out = Put(out, text, static_cast<size_t>(end));
+        if (json) *out++ = '"';
+        return TFastResult::kValue;
+      }
+      char* const start = out;
+      const bool quote = json || scan.special;
+      if (quote) *out++ = '"';
+      for (int i = 0; i < end; ++i) {
+        const uint8_t c = p[i];
+        if (c >= 0x80) {
+          const TUtf8& utf8 = highUtf8_[c - 0x80];
+          if (!utf8.length) {
+            out = start;
+            return TFastResult::kGeneral;
+          }
+          out = Put(out, utf8.bytes, utf8.length);
+          continue;
+        }
+        if (c == '"')
+          *out++ = json ? '\\' : '"';
+        else if (json && c == '\\')
+          *out++ = '\\';
+        *out++ = static_cast<char>(c);
+      }
+      if (quote) *out++ = '"';
+      return TFastResult::kValue;
+    }
+    case TFast::kInteger: {
+      // [-]digits without leading zeros prints as it is stored; nine digits
+      // fit every integer request, so no range rule can change the value.
+      const int end = TrimmedLength(p, size);
+      const int begin = LeadingSpaces(p, end);
+      if (begin == end) return TFastResult::kNull;
+      const int first = begin + (p[begin] == '-');
+      const int digits = end - first;
+      if (digits < 1 || digits > 9) return TFastResult::kGeneral;
+      for (int i = first; i < end; ++i)
+        if (!IsDigit(p[i])) return TFastResult::kGeneral;
+      if (p[first] == '0' && (digits > 1 || first > begin)) return TFastResult::kGeneral;  // 007, -0
+      out = Put(out, text + begin, static_cast<size_t>(end - begin));
+      return TFastResult::kValue;
+    }
+    case TFast::kFloat: {
+      const int end = TrimmedLength(p, size);
+      const int begin = LeadingSpaces(p, end);
+      if (begin == end) return TFastResult::kNull;
+      const bool negative = p[begin] == '-';
+      int point = end, digits = 0, first = -1, last = -1;
+      for (int i = begin + negative; i < end; ++i) {
+        if (IsDigit(p[i])) {
+          ++digits;
+          if (p[i] != '0') {
+            if (first < 0) first = i;
+            last = i;
+          }
+        } else if (p[i] == '.' && point == end) {
+          point = i;
+        } else {
+          return TFastResult::kGeneral;
+        }
+      }
+      if (digits < 1 || digits > 15) return TFastResult::kGeneral;
+      char* next = PutDecimal(out, text, negative, point, first, last);
+      if (!next) return TFastResult::kGeneral;
+      out = next;
+      return TFastResult::kValue;
+    }
+    case TFast::kDate: {
+      // Eight digits of a real date print as YYYY-MM-DD of the same digits.
+      if (size < 8 || !AllDigits(LoadWord(p))) return TFastResult::kGeneral;
+      const int year = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+      const int month = (p[4] - '0') * 10 + (p[5] - '0');
+      const int day = (p[6] - '0') * 10 + (p[7] - '0');
+      const bool plainDay = year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 28;
+      if (!plainDay && !IsValidDate(year, month, day)) return TFastResult::kGeneral;
+      if (json) *out++ = '"';
+      out = Put(out, text, 4);
+      *out++ = '-';
+      out = Put(out, text + 4, 2);
+      *out++ = '-';
+      out = Put(out, text + 6, 2);
+      if (json) *out++ = '"';
+      return TFastResult::kValue;
+    }
+    case TFast::kBoolean: {
+      const int end = TrimmedLength(p, size);
+      const int begin = LeadingSpaces(p, end);
+      if (begin == end) return TFastResult::kNull;
+      out = p[begin] == 'T' || p[begin] == 't' ? Put(out, "true") : Put(out, "false");
+      return TFastResult::kValue;
+    }
+  }
+  return TFastResult::kGeneral;
 }
 
 bool TRecordWriter::AppendValue(const TColumn& column, const uint8_t* record) {
@@ -289,24 +602,37 @@ void TRecordWriter::WritePreamble() {
 void TRecordWriter::WriteRecord(int64_t recNo, const uint8_t* record) {
   const bool deleted = record[0] == '*';
   if (deleted && !options_.includeDeleted) return;
-  if (options_.format == TOutputFormat::kCsv) {
-    if (options_.includeDeleted) buffer_ += deleted ? "true," : "false,";
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      if (i) buffer_ += ',';
-      AppendValue(columns_[i], record);
-    }
-    buffer_ += "\r\n";
+  const bool csv = options_.format == TOutputFormat::kCsv;
+  const TFieldCodec& codec = table_.Codec();
+  const bool nullFlags = codec.nullFlagsField != nullptr;
+  // Values from AppendFast gather in line_; a value that needs the general
+  // path first moves what is gathered into buffer_, where it appends.
+  char* const line = line_.data();
+  char* out = line;
+  if (csv) {
+    if (options_.includeDeleted) out = deleted ? Put(out, "true,") : Put(out, "false,");
   } else {
-    buffer_ += firstRecord_ ? "\n" : ",\n";
-    buffer_ += "{\"recno\": ";
-    AppendInt(buffer_, recNo);
-    buffer_ += deleted ? ", \"deleted\": true, \"values\": [" : ", \"deleted\": false, \"values\": [";
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      if (i) buffer_ += ", ";
-      if (!AppendValue(columns_[i], record)) buffer_ += "null";
-    }
-    buffer_ += "]}";
+    out = firstRecord_ ? Put(out, "\n{\"recno\": ") : Put(out, ",\n{\"recno\": ");
+    out = std::to_chars(out, out + 24, recNo).ptr;
+    out = deleted ? Put(out, ", \"deleted\": true, \"values\": [")
+                  : Put(out, ", \"deleted\": false, \"values\": [");
   }
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (i) out = csv ? Put(out, ",") : Put(out, ", ");
+    const TColumn& column = columns_[i];
+    TFastResult result = TFastResult::kNull;
+    if (!nullFlags || !codec.IsNullFlagged(*column.field, record))
+      result = column.fast == TFast::kNone ? TFastResult::kGeneral : AppendFast(column, record, out);
+    if (result == TFastResult::kGeneral) {
+      buffer_.append(line, static_cast<size_t>(out - line));
+      out = line;
+      if (AppendValue(column, record)) continue;
+      result = TFastResult::kNull;
+    }
+    if (result == TFastResult::kNull && !csv) out = Put(out, "null");
+  }
+  out = csv ? Put(out, "\r\n") : Put(out, "]}");
+  buffer_.append(line, static_cast<size_t>(out - line));
   firstRecord_ = false;
   if (buffer_.size() >= kFlushAt) Flush();
 }

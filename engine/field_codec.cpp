@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "engine/byte_order.h"
 #include "engine/date_time.h"
@@ -48,29 +49,46 @@ int DatePart(const char* text, int from, int count, int size) {
   return ParseInteger(text + from, text + from + count, &v) ? static_cast<int>(v) : 1;
 }
 
+// A double that no 64-bit integer can hold (infinite, NaN, too large) gives 0
+// rather than undefined behaviour.
+int64_t TruncateToInt64(double d) {
+  return std::isfinite(d) && std::fabs(d) < 9.2e18 ? static_cast<int64_t>(d) : 0;
+}
+
+// Currency is value x 10000 with the further digits cut off. The product of a
+// typed value such as 19.99 lands a few ulps below the integer it means
+// (199899.99999999997), and cutting that would store 19.9899; products that
+// close to an integer are taken as that integer.
+int64_t ScaleCurrency(double value) {
+  const double scaled = value * 10000.0;
+  const double nearest = std::nearbyint(scaled);
+  if (std::fabs(scaled - nearest) <= 8 * std::numeric_limits<double>::epsilon() * std::fabs(nearest))
+    return TruncateToInt64(nearest);
+  return TruncateToInt64(scaled);
+}
+
 void PutNumber(void* dst, TFieldType request, int64_t i, double d, bool isFloat) {
   switch (request) {
     case ftSmallint:
     case ftBoolean: {
-      int16_t v = static_cast<int16_t>(isFloat ? static_cast<int64_t>(d) : i);
+      int16_t v = static_cast<int16_t>(isFloat ? TruncateToInt64(d) : i);
       std::memcpy(dst, &v, sizeof v);
       break;
     }
     case ftInteger:
     case ftAutoInc:
     case ftWord: {
-      int32_t v = static_cast<int32_t>(isFloat ? static_cast<int64_t>(d) : i);
+      int32_t v = static_cast<int32_t>(isFloat ? TruncateToInt64(d) : i);
       std::memcpy(dst, &v, sizeof v);
       break;
     }
     case ftLargeint: {
-      int64_t v = isFloat ? (std::isfinite(d) && std::fabs(d) < 9.2e18 ? static_cast<int64_t>(d) : 0) : i;
+      int64_t v = isFloat ? TruncateToInt64(d) : i;
       std::memcpy(dst, &v, sizeof v);
       break;
     }
     case ftBCD: {
-      double scaled = (isFloat ? d : double(i)) * 10000.0;
-      int64_t v = std::isfinite(scaled) && std::fabs(scaled) < 9.2e18 ? static_cast<int64_t>(scaled) : 0;
+      int64_t v = ScaleCurrency(isFloat ? d : double(i));
       std::memcpy(dst, &v, sizeof v);
       break;
     }
@@ -128,7 +146,7 @@ int64_t GetInteger(const void* value, TFieldType request) {
     default: {
       double v;
       std::memcpy(&v, value, sizeof v);
-      return std::isfinite(v) && std::fabs(v) < 9.2e18 ? static_cast<int64_t>(v) : 0;
+      return TruncateToInt64(v);
     }
   }
 }
@@ -186,7 +204,9 @@ void EncodeIntegerText(uint8_t* p, int width, int64_t value, bool zeroPad) {
 }
 
 // Fixed-point text with `decimals` decimals and at most `width` significant
-// digits; scientific notation when the integer part alone is wider.
+// digits; scientific notation when the integer part alone is wider. The text
+// is made with to_chars, not printf: the viewer runs under the user's locale,
+// and a table must get "." whatever that locale's decimal separator is.
 void EncodeFloatText(uint8_t* p, int width, int decimals, double value) {
   if (width <= 0) return;
   char text[400];
@@ -195,17 +215,21 @@ void EncodeFloatText(uint8_t* p, int width, int decimals, double value) {
   int intDigits = 0;
   if (std::isfinite(value) && magnitude >= 1.0) intDigits = static_cast<int>(std::floor(std::log10(magnitude))) + 1;
   if (!std::isfinite(value)) {
-    len = std::snprintf(text, sizeof text, "%s", std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF"));
+    const char* word = std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
+    len = static_cast<int>(std::strlen(word));
+    std::memcpy(text, word, static_cast<size_t>(len));
   } else if (intDigits > width) {
-    len = std::snprintf(text, sizeof text, "%.*E", std::max(width - 1, 0), value);
+    auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, std::max(width - 1, 0));
+    len = r.ec == std::errc() ? static_cast<int>(r.ptr - text) : 0;
+    std::replace(text, text + len, 'e', 'E');
   } else {
     decimals = std::clamp(decimals, 0, 60);
     const int roundTo = std::min(decimals, std::max(width - intDigits, 0));
-    len = std::snprintf(text, sizeof text, "%.*f", roundTo, value);
+    auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, roundTo);
+    len = r.ec == std::errc() ? static_cast<int>(r.ptr - text) : 0;
     if (decimals > roundTo && len > 0) {
       if (roundTo == 0) text[len++] = '.';
-      for (int i = roundTo; i < decimals && len < static_cast<int>(sizeof text) - 1; ++i) text[len++] = '0';
-      text[len] = 0;
+      for (int i = roundTo; i < decimals && len < static_cast<int>(sizeof text); ++i) text[len++] = '0';
     }
   }
   len = std::clamp(len, 0, width);
@@ -455,12 +479,10 @@ void TFieldCodec::Encode(const TDbfFieldDef& field, TFieldType request, bool nat
       if (size < 8) return;
       int64_t v = 0;
       if (value) {
-        if (request == ftBCD) {
+        if (request == ftBCD)
           std::memcpy(&v, value, sizeof v);
-        } else {
-          double scaled = GetFloat(value, request) * 10000.0;
-          v = std::isfinite(scaled) && std::fabs(scaled) < 9.2e18 ? static_cast<int64_t>(scaled) : 0;
-        }
+        else
+          v = ScaleCurrency(GetFloat(value, request));
       }
       PutLE64(p, static_cast<uint64_t>(v));
       return;

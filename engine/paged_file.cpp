@@ -59,7 +59,14 @@ void TPagedFile::SetStream(TStream* stream) {
 void TPagedFile::Open() {
   if (open_) return;
   modeAtOpen_ = mode_;
-  OpenStream();
+  try {
+    OpenStream();
+  } catch (...) {
+    // An auto-created mode must not outlive a failed open: the next open of
+    // an existing file would empty it.
+    mode_ = modeAtOpen_;
+    throw;
+  }
   fileSize_ = stream_ ? stream_->Size() : 0;
   shared_ = ModeShared(mode_);
   pageCountStale_ = true;
@@ -93,10 +100,12 @@ void TPagedFile::OpenStream() {
 }
 
 void TPagedFile::CloseStream() {
+  // A memory table lives on in its stream (ours or the caller's) until the
+  // object dies or another stream is handed in.
+  if (Info(mode_).memory) return;
   if (ownedStream_) {
     if (stream_ == ownedStream_.get()) stream_ = nullptr;
-    // A memory table created here lives on in its stream until the object dies.
-    if (!Info(mode_).memory) ownedStream_.reset();
+    ownedStream_.reset();
   }
 }
 
@@ -104,7 +113,6 @@ void TPagedFile::Close() {
   if (!open_) return;
   FlushHeader();
   CloseStream();
-  if (Info(mode_).memory && ownedStream_) stream_ = ownedStream_.get();
   mode_ = modeAtOpen_;
   open_ = false;
   presenceCount_ = 0;

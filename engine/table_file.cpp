@@ -148,13 +148,19 @@ void TDbfFile::Open() {
   giveUp_ = false;
   TPagedFile::Open();
   if (!ModeCreates(mode_)) {
+    // An open may correct and store the header. Under the header lock, so
+    // that a count another program is changing meanwhile is neither read
+    // half-way nor overwritten with the value read before.
+    const bool locked = shared_ && AcquirePageLock(0, true);
     try {
       ReadHeaderAndFields();
     } catch (...) {
       headerModified_ = false;  // nothing of a refused file is written back
+      if (locked) ReleasePageLock(0);
       TPagedFile::Close();
       throw;
     }
+    if (locked) ReleasePageLock(0);
   }
   for (TTableIndex* index : indexes_) index->Reopen();
 }
@@ -177,6 +183,10 @@ void TDbfFile::ReadHeaderAndFields() {
     giveUp_ = true;
     return;
   }
+  // Everything below reads the main header (language byte, driver name), so
+  // a header length that does not even cover it is a damaged file.
+  if (headerLength < (version_ == xBaseVII ? kMainHeaderSizeVII : kMainHeaderSize))
+    throw EDbfError(msg::kInvalidDbfFile);
 
   headerRecordCountAtOpen_ = RecordCount();
   const int64_t byFileSize = std::max<int64_t>((fileSize_ - headerLength) / recordLength, 0);
@@ -377,8 +387,13 @@ void TDbfFile::StoreHeader() {
   header_[2] = static_cast<uint8_t>(now.month);
   header_[3] = static_cast<uint8_t>(now.day);
   TPagedFile::StoreHeader();
+  const int64_t after = int64_t(RecordCount()) + 1;
+  // When shared, an appender that finished ahead of a slower one may already
+  // have written the record after our count. The last appender to count its
+  // record puts the byte in its place.
+  if (shared_ && PageCount() >= after) return;
   const uint8_t eof = kEofByte;
-  WriteBytesAt(PageOffset(int64_t(RecordCount()) + 1), &eof, 1);
+  WriteBytesAt(PageOffset(after), &eof, 1);
 }
 
 void TDbfFile::BlankRecord(uint8_t* buffer) {
@@ -392,8 +407,10 @@ void TDbfFile::BlankRecord(uint8_t* buffer) {
       if (&f == nullFlagsField_) {
         std::memset(p, 0xFF, n);
       } else if (t == '+' || t == '0' || t == '@' || t == 'I' || t == 'O' || t == 'Y' || f.IsBinaryBlockField() ||
-                 (version_ == xFoxPro && (t == 'T' || t == 'B'))) {
-        // Binary fields blank as zero bytes, which read as "no value".
+                 (version_ == xFoxPro && (t == 'T' || t == 'B')) || (t == 'T' && f.Size() == 8)) {
+        // Binary fields blank as zero bytes, which read as "no value". An
+        // 8-byte "T" is binary at every version; spaces there would read as
+        // a date in the year 1.4 million.
         std::memset(p, 0, n);
       }
     }
@@ -406,7 +423,8 @@ void TDbfFile::BlankRecord(uint8_t* buffer) {
             static_cast<uint8_t>(~(1u << (f.NullPosition() % 8)));
     }
   }
-  std::memcpy(buffer, blankRecord_.data(), blankRecord_.size());
+  // A given-up table has no record; there is nothing to copy.
+  if (!blankRecord_.empty()) std::memcpy(buffer, blankRecord_.data(), blankRecord_.size());
 }
 
 void TDbfFile::StampLockField(uint8_t* buffer) {
@@ -471,24 +489,20 @@ void TDbfFile::ChangeHeaderCount(int delta) {
 }
 
 int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
-  // When shared, other programs append too: the header's count may be stale,
-  // and one that finished ahead of a slower one has written past that count,
-  // which only the file's size shows.
-  auto lastTaken = [this] {
-    if (!shared_) return int64_t(RecordCount());
+  int64_t recNo = int64_t(RecordCount()) + 1;
+  if (shared_) {
+    // Other programs append too. The number is chosen under the header lock,
+    // so that nobody counts or finishes a record between our look and our
+    // record lock. The count only tallies appends: one that finished ahead
+    // of a slower one has written past it, which the file's size shows.
+    // Every number between there and the last one taken is still locked by
+    // its appender.
+    AcquirePageLock(0, true);
     ReloadHeader();
-    return std::max<int64_t>(RecordCount(), PageCount());
-  };
-  int64_t recNo = lastTaken() + 1;
-  for (;;) {
-    while (!AcquirePageLock(recNo, false)) ++recNo;
-    // Another program may have appended this very number between our reading
-    // the count and our taking the lock; then it is not ours to write.
-    const int64_t last = shared_ ? lastTaken() : 0;
-    if (recNo > last) break;
-    ReleasePageLock(recNo);
-    recNo = last + 1;
+    recNo = std::max<int64_t>(RecordCount(), PageCount()) + 1;
   }
+  while (!AcquirePageLock(recNo, false)) ++recNo;
+  if (shared_) ReleasePageLock(0);
 
   AssignAutoIncValues(buffer);
 
@@ -505,23 +519,28 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
     }
   }
 
-  ChangeHeaderCount(+1);
-  if (WriteError()) {
-    // The count (and the end-of-file byte) could not be stored: put the count
-    // back so the header never counts a record that was not written.
-    ClearWriteError();
-    ChangeHeaderCount(-1);
-    ReleasePageLock(recNo);
-    RemoveKeys(recNo, buffer, indexes_.size());
-    throw EDbfWriteError(msg::kWriteError);
+  // The header lock stays on until the record is down: otherwise another
+  // appender, counting after us, could put its end-of-file byte on our record
+  // between our count and our write.
+  AcquirePageLock(0, true);
+  ReloadHeader();
+  SetRecordCount(RecordCount() + 1);
+  StoreHeader();
+  // Written now even when exclusive, so that a full disk is seen here and
+  // not at close, where nobody can be told.
+  FlushHeader();
+  if (!WriteError()) {
+    StampLockField(buffer);
+    WritePage(recNo, buffer);
   }
-
-  StampLockField(buffer);
-  WritePage(recNo, buffer);
+  const bool failed = WriteError();
+  ReleasePageLock(0);
   ReleasePageLock(recNo);
-  if (WriteError()) {
+  if (failed) {
+    // The header must never count a record that was not written.
     ClearWriteError();
     ChangeHeaderCount(-1);
+    ClearWriteError();
     RemoveKeys(recNo, buffer, indexes_.size());
     throw EDbfWriteError(msg::kWriteError);
   }
