@@ -203,6 +203,45 @@ void EncodeIntegerText(uint8_t* p, int width, int64_t value, bool zeroPad) {
   p[zeroPad ? 0 : width - n - 1] = '-';
 }
 
+// Fixed-point text of `value` rounded to `decimals` decimals, halves away
+// from zero as dBASE programs round (0.125 gives 0.13 where to_chars alone,
+// rounding an exact tie to even, would give 0.12). A value that rounds to
+// zero is written without a sign. Returns the length, 0 when it does not fit.
+int FixedText(char* text, size_t capacity, double value, int decimals) {
+  // Extra digits show which side of the half the value lies on.
+  constexpr int kGuard = 30;
+  auto r = std::to_chars(text, text + capacity, value, std::chars_format::fixed, decimals + kGuard);
+  if (r.ec != std::errc()) return 0;
+  int len = static_cast<int>(r.ptr - text) - kGuard;
+  if (decimals == 0) --len;  // the point went with the guard digits
+  const bool negative = text[0] == '-';
+  const bool up = text[len + (decimals == 0 ? 1 : 0)] >= '5';
+  if (up) {
+    int i = len - 1;
+    for (; i >= (negative ? 1 : 0); --i) {
+      if (text[i] == '.') continue;
+      if (text[i] != '9') break;
+      text[i] = '0';
+    }
+    if (i >= (negative ? 1 : 0)) {
+      ++text[i];
+    } else {  // a carry out of the first digit: 99.5 becomes 100
+      if (static_cast<size_t>(len) + 1 >= capacity) return 0;
+      const int at = negative ? 1 : 0;
+      std::memmove(text + at + 1, text + at, static_cast<size_t>(len - at));
+      text[at] = '1';
+      ++len;
+    }
+  }
+  bool zero = true;
+  for (int i = negative ? 1 : 0; i < len; ++i) zero = zero && (text[i] == '0' || text[i] == '.');
+  if (negative && zero) {
+    std::memmove(text, text + 1, static_cast<size_t>(len - 1));
+    --len;
+  }
+  return len;
+}
+
 // Fixed-point text with `decimals` decimals and at most `width` significant
 // digits; scientific notation when the integer part alone is wider. The text
 // is made with to_chars, not printf: the viewer runs under the user's locale,
@@ -225,8 +264,7 @@ void EncodeFloatText(uint8_t* p, int width, int decimals, double value) {
   } else {
     decimals = std::clamp(decimals, 0, 60);
     const int roundTo = std::min(decimals, std::max(width - intDigits, 0));
-    auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, roundTo);
-    len = r.ec == std::errc() ? static_cast<int>(r.ptr - text) : 0;
+    len = FixedText(text, sizeof text, value, roundTo);
     if (decimals > roundTo && len > 0) {
       if (roundTo == 0) text[len++] = '.';
       for (int i = roundTo; i < decimals && len < static_cast<int>(sizeof text); ++i) text[len++] = '0';
@@ -392,9 +430,13 @@ bool TFieldCodec::Decode(const TDbfFieldDef& field, TFieldType request, bool nat
       }
       // The time part exists only in fields wide enough to hold it.
       if (field.FieldType() == ftDateTime && request == ftDateTime && size >= 14) {
-        d.hour = DatePart(text, 8, 2, size);
-        d.minute = DatePart(text, 10, 2, size);
-        d.second = DatePart(text, 12, 2, size);
+        // A date stored without its time is midnight, not 01:01:01.
+        const bool noTime = std::all_of(text + 8, text + 14, [](char c) { return c == ' '; });
+        if (!noTime) {
+          d.hour = DatePart(text, 8, 2, size);
+          d.minute = DatePart(text, 10, 2, size);
+          d.second = DatePart(text, 12, 2, size);
+        }
       }
       TDateTime value = 0;
       EncodeDateTime(d, &value);

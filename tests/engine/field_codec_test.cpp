@@ -261,6 +261,10 @@ TEST_F(CodecTest, TextDateTimeNeedsFourteenCharacters) {
   EXPECT_EQ(DecodeAs<double>(layout.codec, narrow, ftDateTime, rec), MakeDateTime(2024, 3, 15));
   EXPECT_EQ(DecodeAs<double>(layout.codec, date, ftDateTime, rec), MakeDateTime(2024, 3, 15));
 
+  Put(rec, wide, "20240315      ");
+  EXPECT_EQ(DecodeAs<double>(layout.codec, wide, ftDateTime, rec), MakeDateTime(2024, 3, 15))
+      << "a date without its time is midnight";
+
   Put(rec, wide, "20240315256000");
   EXPECT_EQ(DecodeAs<double>(layout.codec, wide, ftDateTime, rec), 0.0) << "an impossible time";
 }
@@ -296,6 +300,17 @@ TEST_F(CodecTest, NumericTextEncoding) {
       {xBaseIV, 'G', 10, 0, ftInteger, 7, "0000000007"},
       {xBaseIV, 'M', 10, 0, ftSmallint, 42, "        42"},
       {xFoxPro, 'M', 10, 0, ftInteger, 9, "0000000009"},
+      // Halves round away from zero, as dBASE programs round; a value that
+      // rounds to zero loses its sign.
+      {xBaseIV, 'N', 5, 2, ftFloat, 0.125, " 0.13"},
+      {xBaseIV, 'N', 5, 2, ftFloat, -0.125, "-0.13"},
+      {xBaseIV, 'N', 1, 0, ftFloat, 2.5, "3"},
+      {xBaseIV, 'N', 3, 0, ftFloat, -0.5, " -1"},
+      {xBaseIV, 'N', 5, 1, ftFloat, 99.95, "100.0"},
+      {xBaseIV, 'N', 6, 2, ftFloat, 99.995, "100.00"},
+      {xBaseIV, 'N', 6, 2, ftFloat, 999.995, "1000.0"},
+      {xBaseIV, 'N', 6, 2, ftFloat, -0.001, "  0.00"},
+      {xBaseIV, 'N', 6, 2, ftFloat, 2.675, "  2.67"},  // stored as 2.67499999...
   };
   for (const TTextEncodeCase& c : cases) {
     TLayout layout(c.version);
