@@ -102,7 +102,7 @@ const std::multimap<std::string, TDifference> kDifferences = {
 // The code page the oracle used, so that text compares as Unicode.
 int CodePageOf(const std::string& encoding) {
   static const std::map<std::string, int> kPages = {
-      {"cp1252", 1252}, {"cp852", 852}, {"cp866", 866}, {"cp437", 437},   {"cp874", 874},
+      {"cp1252", 1252}, {"cp852", 852}, {"cp866", 866}, {"cp437", 437},   {"cp874", 874}, {"cp850", 850}, {"cp1251", 1251},
       {"big5", 950},    {"utf-8", 65001}, {"UTF-8", 65001}, {"latin-1 (bytes)", 28591}};
   auto it = kPages.find(encoding);
   if (it != kPages.end()) return it->second;
