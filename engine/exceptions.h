@@ -21,6 +21,12 @@ class EDbfWriteError : public EDbfError {
   using EDbfError::EDbfError;
 };
 
+// Text that should have been a number ("'%s' is not a valid integer value").
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // printf-style formatting of the message templates in messages.h.
 std::string FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

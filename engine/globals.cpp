@@ -1,22 +1,10 @@
 #include "engine/globals.h"
 
-#include <cstdlib>
-
+#include "engine/language.h"
 #include "platform/os_misc.h"
+#include "platform/text_services.h"
 
 namespace norvale {
-
-namespace {
-
-int CodePageFromEnv(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  if (!text || !*text) return fallback;
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  return (end && *end == 0 && value > 0 && value < 100000) ? static_cast<int>(value) : fallback;
-}
-
-}  // namespace
 
 TDbfGlobals& TDbfGlobals::Instance() {
   static TDbfGlobals instance;
@@ -24,10 +12,12 @@ TDbfGlobals& TDbfGlobals::Instance() {
 }
 
 TDbfGlobals::TDbfGlobals()
-    : ansiCodePage_(CodePageFromEnv("NORVALE_ANSI_CP", 1252)),
-      oemCodePage_(CodePageFromEnv("NORVALE_OEM_CP", 437)),
+    : ansiCodePage_(norvale::AnsiCodePage()),
+      oemCodePage_(norvale::OemCodePage()),
       computerName_(norvale::ComputerName()) {
   defaultCodePage_ = ansiCodePage_;
+  defaultLanguageId_ = LanguageIdFor(ansiCodePage_, UserLocaleId(), false);
+  installedCodePages_ = norvale::InstalledCodePages();
 }
 
 void TDbfGlobals::SetComputerName(const std::string& name) { computerName_ = name.substr(0, 16); }

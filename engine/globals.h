@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace norvale {
 
@@ -17,6 +18,11 @@ class TDbfGlobals {
   int AnsiCodePage() const { return ansiCodePage_; }
   int OemCodePage() const { return oemCodePage_; }
   void SetDefaultCodePage(int codePage) { defaultCodePage_ = codePage; }
+  // The language driver new tables get when they name none: the one for the
+  // ANSI code page and the user's locale, dBASE family.
+  int DefaultLanguageId() const { return defaultLanguageId_; }
+  // Code pages the converters handle.
+  const std::vector<int>& InstalledCodePages() const { return installedCodePages_; }
 
   // The user name written into lock fields: the computer name, at most 16
   // characters.
@@ -35,6 +41,8 @@ class TDbfGlobals {
   int defaultCodePage_;
   int ansiCodePage_;
   int oemCodePage_;
+  int defaultLanguageId_ = 0;
+  std::vector<int> installedCodePages_;
   std::string computerName_;
   bool currencyAsBCD_ = true;
   int pinnedYear_ = 0;

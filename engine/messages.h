@@ -17,5 +17,8 @@ inline constexpr const char* kExclusiveRequired = "Exclusive access is required 
 inline constexpr const char* kFileNotFound = "Open: file not found: \"%s\".";
 inline constexpr const char* kFieldTypeNotSupported =
     "Cannot create field \"%s\", VCL field type %x not supported by DBF.";
+inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer value";
+
+inline constexpr const char* kMemoFileMissing = "Memo file \"%s\" is missing: the value cannot be stored.";
 
 }  // namespace norvale::msg

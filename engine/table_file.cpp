@@ -7,6 +7,7 @@
 #include "engine/byte_order.h"
 #include "engine/exceptions.h"
 #include "engine/globals.h"
+#include "engine/language.h"
 #include "engine/messages.h"
 #include "platform/os_misc.h"
 
@@ -157,6 +158,7 @@ void TDbfFile::Open() {
     } catch (...) {
       headerModified_ = false;  // nothing of a refused file is written back
       if (locked) ReleasePageLock(0);
+      memoFile_.reset();
       TPagedFile::Close();
       throw;
     }
@@ -212,6 +214,7 @@ void TDbfFile::DetermineCodePage() {
   fileCodePage_ = 0;
   if (version_ != xBaseVII) {
     languageId_ = header_[29];
+    fileCodePage_ = LanguageEntry(languageId_).codePage;
   } else {
     const uint8_t* name = header_.data() + 32;
     if (header_.size() >= 64) {
@@ -228,7 +231,12 @@ void TDbfFile::DetermineCodePage() {
         fileCodePage_ = std::memcmp(name + 5, "WIN", 3) == 0 ? 1252 : ThreeDigitNumber(name + 5);
       }
     }
-    languageId_ = 0;
+    // A damaged name must not make the table unreadable: it names no driver.
+    try {
+      languageId_ = static_cast<uint8_t>(LanguageIdFromName(LanguageDriverName()));
+    } catch (const EConvertError&) {
+      languageId_ = 0;
+    }
   }
   useCodePage_ = fileCodePage_ ? fileCodePage_ : TDbfGlobals::Instance().DefaultCodePage();
 }
@@ -346,6 +354,7 @@ void TDbfFile::OpenCompanions() {
   const bool memo = HasMemoFields();
   if (memo) {
     memoFileName_ = FindCompanionFile(fileName_, version_ == xFoxPro ? ".fpt" : ".dbt");
+    OpenMemoFile();
     if (version_ != xFoxPro) {
       header_[0] |= 0x80;
       headerModified_ = true;
@@ -370,9 +379,41 @@ void TDbfFile::OpenCompanions() {
   }
 }
 
+void TDbfFile::OpenMemoFile() {
+  if (memoFileName_.empty()) {
+    // Named as the file would be, so that a refused write can say which one
+    // is missing.
+    const std::string ext = version_ == xFoxPro ? ".fpt" : ".dbt";
+    const size_t slash = fileName_.find_last_of('/');
+    const size_t dot = fileName_.find_last_of('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    memoFile_ = std::make_unique<TNullMemoFile>(version_, (hasExt ? fileName_.substr(0, dot) : fileName_) + ext);
+  } else if (version_ == xFoxPro) {
+    memoFile_ = std::make_unique<TFoxProMemoFile>(version_, 0);
+  } else {
+    memoFile_ = std::make_unique<TDbaseMemoFile>(version_, 0);
+  }
+  memoFile_->SetFileName(memoFileName_);
+  memoFile_->SetMode(mode_);
+  memoFile_->SetAutoCreate(false);
+  memoFile_->Open();
+}
+
+void TDbfFile::AcquireExclusive() {
+  TPagedFile::AcquireExclusive();
+  // Only a table that really became exclusive takes its memo file along.
+  if (ExclusiveUpgraded() && memoFile_) memoFile_->AcquireExclusive();
+}
+
+void TDbfFile::ReleaseExclusive() {
+  if (memoFile_) memoFile_->ReleaseExclusive();
+  TPagedFile::ReleaseExclusive();
+}
+
 void TDbfFile::Close() {
   if (!IsOpen()) return;
   for (TTableIndex* index : indexes_) index->CloseFile();
+  memoFile_.reset();
   TPagedFile::Close();
   memoFileName_.clear();
   prevRecord_.clear();

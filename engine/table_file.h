@@ -13,6 +13,7 @@
 #include "engine/field_codec.h"
 #include "engine/fields.h"
 #include "engine/index_link.h"
+#include "engine/memo_file.h"
 #include "engine/paged_file.h"
 
 namespace norvale {
@@ -56,6 +57,9 @@ class TDbfFile : public TPagedFile {
   bool HasMemoFields() const;
   // The memo file found beside the table (empty when none or not needed).
   const std::string& MemoFileName() const { return memoFileName_; }
+  // The table's memo file while open: a TNullMemoFile when the table has
+  // memo fields but the file is missing; null without memo fields.
+  TMemoFile* MemoFile() const { return memoFile_.get(); }
 
   // The count stored in the header; RecordCount() as corrected at open from
   // the file size.
@@ -73,6 +77,9 @@ class TDbfFile : public TPagedFile {
 
   void StoreHeader() override;
   void SetRecordSize(int size) override;
+  // The memo file follows the table into exclusive access and back.
+  void AcquireExclusive() override;
+  void ReleaseExclusive() override;
 
   void BlankRecord(uint8_t* buffer);
   bool DecodeField(const TDbfFieldDef& field, TFieldType request, bool nativeFormat, void* dst,
@@ -106,6 +113,7 @@ class TDbfFile : public TPagedFile {
   void ReadFieldProperties(int position);
   void DetermineCodePage();
   void OpenCompanions();
+  void OpenMemoFile();
   void StampLockField(uint8_t* buffer);
   void AssignAutoIncValues(uint8_t* buffer);
   void RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo);
@@ -123,6 +131,7 @@ class TDbfFile : public TPagedFile {
   int userNameLength_ = 0;
   bool autoIncPresent_ = false;
   std::string memoFileName_;
+  std::unique_ptr<TMemoFile> memoFile_;
   std::vector<TTableIndex*> indexes_;
   std::vector<uint8_t> prevRecord_;
   std::vector<uint8_t> blankRecord_;

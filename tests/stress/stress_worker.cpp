@@ -6,6 +6,8 @@
 //   norvale_stress_worker TABLE MODE JOB [ARGS...]
 //     MODE  shared | exclusive | readonly
 //     JOB   append TAG COUNT   "ready", waits, appends COUNT records, "done"
+//           memo TAG COUNT     as append, each record with a value in its
+//                              memo field NOTE
 //           lock RECNO         locks and reads RECNO, "locked", waits, writes back, "released"
 //           hold               "open", waits, closes
 //   Options before TABLE: --computer-name NAME
@@ -20,6 +22,7 @@
 #include "engine/exceptions.h"
 #include "engine/globals.h"
 #include "engine/table_file.h"
+#include "tests/stress/stress_memos.h"
 #include "tests/stress/stress_records.h"
 
 namespace {
@@ -63,6 +66,22 @@ int Run(std::vector<std::string> args) {
     for (int seq = 1; seq <= count; ++seq) {
       table.BlankRecord(record.data());
       stress::FillRecord(table, tag, seq, record.data());
+      table.AppendRecord(record.data());
+    }
+    Say("done");
+  } else if (job == "memo" && args.size() == 5) {
+    const char tag = args[3].at(0);
+    const int count = std::stoi(args[4]);
+    const TDbfFieldDef* note = table.FieldDefByName("NOTE");
+    if (!note || !table.MemoFile()) throw Exception("no memo field NOTE");
+    Say("ready");
+    WaitForGo();
+    for (int seq = 1; seq <= count; ++seq) {
+      table.BlankRecord(record.data());
+      stress::FillRecord(table, tag, seq, record.data());
+      const int32_t block = static_cast<int32_t>(table.MemoFile()->WriteMemo(0, 0, stress::MemoFor(tag, seq)));
+      if (table.MemoFile()->WriteError()) throw Exception("memo not written");
+      table.EncodeField(*note, ftInteger, false, record.data(), &block);
       table.AppendRecord(record.data());
     }
     Say("done");
