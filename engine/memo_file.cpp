@@ -161,8 +161,10 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
 
   const int64_t needed = CeilDiv(terminators + blockHeader + length, size);
   const int64_t oldBlocks = oldLength > 0 ? CeilDiv(oldLength, size) : 0;
-  // In place only where the old value really lay: never over the header.
-  const bool append = oldBlocks < needed || block <= 0 || block * size < kHeaderSize;
+  // In place only where an old value can lie: after the header and inside
+  // the file (a damaged block number must not reach far beyond it).
+  const bool append = oldBlocks < needed || block <= 0 || block > kMaxBlockNumber ||
+                      block * size < kHeaderSize || block >= CeilDiv(stream_->Size(), size);
 
   std::optional<THeaderLock> lock;
   if (append) {
@@ -173,11 +175,12 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
     }
     ReloadHeader();
     MarkHeader();
-    block = AllocateBlocks(needed);
-    if (block == 0) {
+    const int64_t fresh = AllocateBlocks(needed);
+    if (fresh == 0) {
       writeError_ = true;
-      return 0;
+      return block;
     }
+    block = fresh;
   }
 
   const int64_t start = block * size;
@@ -187,7 +190,8 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
     WriteBytesAt(start, head, static_cast<size_t>(blockHeader));
   }
   WriteBytesAt(start + blockHeader, data.data(), data.size());
-  // Terminators, then spaces to the end of the last block.
+  // The rest of the last block is blanked: nothing of an older value may
+  // show behind this one to a reader that takes whole blocks.
   std::string tail(static_cast<size_t>(needed * size - blockHeader - length), ' ');
   std::fill_n(tail.begin(), terminators, static_cast<char>(kSub));
   WriteBytesAt(start + blockHeader + length, tail.data(), tail.size());

@@ -3,6 +3,7 @@
 // file as part of its table (missing file, companions, exclusive access).
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,8 @@ struct TFormat {
   bool fox;
   uint16_t blockSize;
 };
+
+void PrintTo(const TFormat& c, std::ostream* os) { *os << c.name; }
 
 class MemoRewriteTest : public ::testing::TestWithParam<TFormat> {
  protected:
@@ -356,17 +359,31 @@ TEST(MemoAppendTest, HeaderBehindTheFileNeverHandsOutUsedBlocks) {
   }
 }
 
-TEST(MemoAppendTest, OldBlockInsideTheHeaderIsNotOverwritten) {
+TEST(MemoAppendTest, DamagedOldBlockNumberIsNotWrittenTo) {
   TTempDir dir;
   const std::string path = dir.File("t.fpt");
   WriteFile(path, FptHeader(8, 64));
   auto memo = OpenMemoFile(path, xFoxPro, amExclusiveOpen);
-  // A damaged record claims block 2, which lies in the header.
+  // Block 2 lies in the header, the others far past the end of the file.
   EXPECT_EQ(memo->WriteMemo(2, 50, "short"), 8);
+  EXPECT_EQ(memo->WriteMemo(4000000000, 50, "short"), 9);
+  EXPECT_EQ(memo->WriteMemo(INT64_MAX, 50, "short"), 10);
   memo.reset();
   const std::vector<uint8_t> bytes = ReadFile(path);
-  EXPECT_EQ(GetBE32(bytes.data()), 9u);
+  EXPECT_EQ(bytes.size(), 11u * 64);
+  EXPECT_EQ(GetBE32(bytes.data()), 11u);
   EXPECT_EQ(Slice(bytes, 128, 64), std::string(64, '\0'));
+}
+
+TEST(MemoAppendTest, NoBlockNumberBeyond32BitsIsHandedOut) {
+  TTempDir dir;
+  const std::string path = dir.File("t.dbt");
+  WriteFile(path, DbtHeader(0xFFFFFFFFu, 512));
+  auto memo = OpenMemoFile(path, xBaseIV, amExclusiveOpen);
+  EXPECT_EQ(memo->WriteMemo(0, 0, "value"), 0);
+  EXPECT_TRUE(memo->WriteError());
+  memo.reset();
+  EXPECT_EQ(ReadFile(path), DbtHeader(0xFFFFFFFFu, 512));
 }
 
 TEST(MemoAppendTest, ReadOnlyFileSetsTheWriteErrorFlag) {

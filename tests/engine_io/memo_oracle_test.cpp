@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <tuple>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,8 @@ bool ReaderOverran(const std::string& value, const std::string& readHex) {
   const std::string hex = ToHex(value);
   return readHex.size() > hex.size() && readHex.size() <= hex.size() + 16 && readHex.compare(0, hex.size(), hex) == 0;
 }
+
+void PrintTo(const TEngineCase& c, std::ostream* os) { *os << c.name; }
 
 class EngineMemoToDbfreadTest : public ::testing::TestWithParam<TEngineCase> {};
 

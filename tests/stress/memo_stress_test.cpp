@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct TMemoCase {
   int blockSize;
   int overhead;  // block header and terminator bytes around a value
 };
+
+void PrintTo(const TMemoCase& c, std::ostream* os) { *os << c.name; }
 
 class MemoStressTest : public ::testing::TestWithParam<TMemoCase> {};
 
