@@ -6,6 +6,8 @@
 
 #include "cli/record_writer.h"
 #include "engine/exceptions.h"
+#include "engine/language.h"
+#include "engine/memo_file.h"
 #include "engine/table_file.h"
 #include "platform/text_codec.h"
 
@@ -81,15 +83,24 @@ void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
   std::printf("Table:            %s\n", table.FileName().c_str());
   std::printf("Version byte:     0x%02X (%s)\n", table.VersionByte(), VersionByteDescription(table.VersionByte()));
   std::printf("Table level:      %d (%s)\n", table.TableLevel(), VersionName(table.Version()));
-  std::printf("Language driver:  0x%02X\n", table.LanguageId());
+  const std::string_view collation = CollationNameFor(table.LanguageId());
+  std::printf("Language driver:  0x%02X%s%.*s%s\n", table.LanguageId(), collation.empty() ? "" : " (",
+              static_cast<int>(collation.size()), collation.data(), collation.empty() ? "" : ")");
   if (table.Version() == xBaseVII) std::printf("Driver name:      %s\n", table.LanguageDriverName().c_str());
-  std::printf("Code page:        %d\n", text.CodePage());
+  std::printf("Code page:        %d%s%s\n", text.CodePage(),
+              table.FileCodePage() ? "" : " (the table names none: default)",
+              text.Valid() ? "" : " (no converter: text beyond ASCII shows as U+FFFD)");
   std::printf("Last update:      %04d-%02d-%02d\n", 1900 + h[1], h[2], h[3]);
   std::printf("Records (header): %u\n", table.HeaderRecordCount());
   std::printf("Records (actual): %u\n", table.RecordCount());
   std::printf("Header length:    %d\n", table.HeaderLength());
   std::printf("Record length:    %d\n", table.RecordLength());
-  if (!table.MemoFileName().empty()) std::printf("Memo file:        %s\n", table.MemoFileName().c_str());
+  if (table.HasMemoFields()) {
+    if (table.MemoFileName().empty())
+      std::printf("Memo file:        missing (memo values read as empty)\n");
+    else
+      std::printf("Memo file:        %s (block size %d)\n", table.MemoFileName().c_str(), table.MemoFile()->BlockSize());
+  }
   std::printf("Fields:           %d\n", table.FieldDefs().Count());
   std::printf("  %-4s %-32s %-4s %6s %4s  %s\n", "#", "Name", "Type", "Size", "Dec", "Logical type");
   for (int i = 0; i < table.FieldDefs().Count(); ++i) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/byte_masks.h"
 #include "engine/date_time.h"
 #include "engine/exceptions.h"
 
@@ -12,8 +13,13 @@ namespace norvale::cli {
 
 namespace {
 
-constexpr size_t kFlushAt = 1 << 20;
-constexpr int64_t kBlockBytes = 1 << 20;
+constexpr size_t kFlushAt = 128 << 10;
+constexpr int64_t kBlockBytes = 256 << 10;
+// The fast paths load and store 16 bytes at a time: loads may run up to 16
+// bytes past the field (so the block of records has this much after the
+// last one), stores up to 16 past the value written.
+constexpr size_t kReadSlack = 64;
+constexpr size_t kWriteSlack = 128;
 
 // Room AppendFast may need for a field, and a record's framing around them.
 constexpr size_t kFloatText = 32;
@@ -128,6 +134,13 @@ char* Put(char* out, const char (&literal)[N]) {
   return Put(out, literal, N - 1);
 }
 
+// Copies n bytes 16 at a time: reads and writes up to 15 bytes past them.
+char* CopyRun(char* out, const void* text, size_t n) {
+  const char* from = static_cast<const char*>(text);
+  for (size_t i = 0; i < n; i += 16) masks::Copy16(out + i, from + i);
+  return out + n;
+}
+
 // Writes a number stored as [-]digits[.digits] (1 to 15 digits) as
 // std::to_chars writes the double it stands for. `point` is the index of the
 // '.' (or of the end), `first` and `last` those of the first and last
@@ -150,12 +163,12 @@ char* PutDecimal(char* out, const char* text, bool negative, int point, int firs
   const int scientificLength = digits + (digits > 1) + 2 + (magnitude >= 100 ? 3 : 2);
   if (fixedLength > scientificLength) return nullptr;
   if (high >= 0)
-    out = Put(out, text + first, static_cast<size_t>(point - first));
+    out = CopyRun(out, text + first, static_cast<size_t>(point - first));
   else
     *out++ = '0';
   if (low < 0) {
     *out++ = '.';
-    out = Put(out, text + point + 1, static_cast<size_t>(-low));
+    out = CopyRun(out, text + point + 1, static_cast<size_t>(-low));
   }
   return out;
 }
@@ -202,11 +215,62 @@ std::string Base64(const uint8_t* data, size_t length) {
 
 TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, const TDumpOptions& options, FILE* out)
     : table_(table), text_(text), options_(options), out_(out) {
+  json_ = options_.format == TOutputFormat::kJson;
+  if (json_) {
+    separator_[1] = ' ';
+    separatorLength_ = 2;
+  }
+  // Printable ASCII is copied as it stands when the code page decodes it to
+  // itself (every page a table is likely to name does; checked, not assumed).
+  std::string ascii, decoded;
+  for (int b = 0x20; b < 0x7F; ++b) ascii += static_cast<char>(b);
+  text_.AppendUtf8(decoded, ascii.data(), ascii.size());
+  asciiIdentity_ = decoded == ascii;
+
+  // Bytes above ASCII decode one by one through a table taken from the
+  // decoder itself, in single-byte code pages, for entries that are wholly
+  // non-ASCII (so they never need quoting or escaping). The decoder must
+  // agree with the table on a run of all of them, or the table stays unused.
+  if (asciiIdentity_ && SingleByteCodePage(text_.CodePage())) {
+    std::string all, joined;
+    for (int b = 0x80; b < 0x100; ++b) {
+      const char byte = static_cast<char>(b);
+      std::string one;
+      text_.AppendUtf8(one, &byte, 1);
+      all += byte;
+      joined += one;
+      TUtf8& entry = highUtf8_[b - 0x80];
+      entry.length = 0;
+      if (one.empty() || one.size() > 3) continue;
+      bool nonAscii = true;
+      for (unsigned char c : one) nonAscii = nonAscii && c >= 0x80;
+      if (!nonAscii) continue;
+      std::memcpy(entry.bytes, one.data(), one.size());
+      entry.length = static_cast<uint8_t>(one.size());
+    }
+    decoded.clear();
+    text_.AppendUtf8(decoded, all.data(), all.size());
+    highTable_ = decoded == joined;
+  }
+  for (int b = 0x20; b < 0x7F; ++b) escapes_[b] = {{static_cast<char>(b)}, 1, false};
+  escapes_['"'] = json_ ? TEscape{{'\\', '"'}, 2, true} : TEscape{{'"', '"'}, 2, true};
+  if (json_)
+    escapes_['\\'] = {{'\\', '\\'}, 2, true};
+  else
+    escapes_[','].quote = true;
+  for (int b = 0x80; b < 0x100 && highTable_; ++b) {
+    const TUtf8& utf8 = highUtf8_[b - 0x80];
+    std::memcpy(escapes_[b].bytes, utf8.bytes, 4);
+    escapes_[b].length = utf8.length;
+  }
+
   int widest = 1;
   for (int i = 0; i < table_.FieldDefs().Count(); ++i) {
     const TDbfFieldDef& f = table_.FieldDefs().Item(i);
     widest = std::max(widest, f.Size() + 1);
     TColumn c{&f, TKind::kText, f.FieldType()};
+    c.offset = f.Offset();
+    c.size = f.Size();
     switch (f.FieldType()) {
       case ftString: c.kind = TKind::kText; break;
       case ftSmallint:
@@ -229,62 +293,51 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
     // The fast formats follow the text rules of these letters only.
     const char letter = f.NativeFieldType();
     const bool numeric = letter == 'N' || letter == 'F';
-    if (c.kind == TKind::kText)
-      c.fast = TFast::kText;
-    else if (c.kind == TKind::kInteger && numeric &&
-             (c.request == ftSmallint || c.request == ftInteger || c.request == ftLargeint))
-      c.fast = TFast::kInteger;
-    else if (c.kind == TKind::kFloat && numeric)
-      c.fast = TFast::kFloat;
-    else if (c.kind == TKind::kDate && letter == 'D')
+    const int pieces = (c.size + 15) / 16;
+    if (c.size >= 1 && c.size <= 64) c.bytes = ~0ull >> (64 - c.size);
+    if (c.kind == TKind::kText && asciiIdentity_) {
+      static constexpr TFast kByPieces[] = {TFast::kText, TFast::kText16, TFast::kText32, TFast::kText48,
+                                            TFast::kText64};
+      c.fast = c.bytes ? kByPieces[pieces] : TFast::kText;
+    } else if (c.kind == TKind::kInteger && numeric &&
+               (c.request == ftSmallint || c.request == ftInteger || c.request == ftLargeint)) {
+      c.fast = c.bytes && pieces == 1 ? TFast::kShortInteger : TFast::kInteger;
+    } else if (c.kind == TKind::kFloat && numeric) {
+      c.fast = c.bytes && pieces == 1 ? TFast::kShortFloat : TFast::kFloat;
+    } else if (c.kind == TKind::kDate && letter == 'D') {
       c.fast = TFast::kDate;
-    else if (c.kind == TKind::kBoolean && letter == 'L')
+    } else if (c.kind == TKind::kBoolean && letter == 'L') {
       c.fast = TFast::kBoolean;
+    }
     columns_.push_back(c);
   }
-  size_t line = kRecordFraming;
-  for (const TColumn& c : columns_) line += FastBound(*c.field);
-  line_.resize(line);
-
-  // Printable ASCII is copied as it stands when the code page decodes it to
-  // itself (every page a table is likely to name does; checked, not assumed).
-  std::string ascii, decoded;
-  for (int b = 0x20; b < 0x7F; ++b) ascii += static_cast<char>(b);
-  text_.AppendUtf8(decoded, ascii.data(), ascii.size());
-  asciiIdentity_ = decoded == ascii;
-
-  // Bytes above ASCII decode one by one through a table taken from the
-  // decoder itself, in single-byte code pages, for entries that are wholly
-  // non-ASCII (so they never need quoting or escaping). The decoder must
-  // agree with the table on a run of all of them, or the table stays unused.
-  if (asciiIdentity_ && SingleByteCodePage(text_.CodePage())) {
-    std::string all, joined;
-    for (int b = 0x80; b < 0x100; ++b) {
-      const char byte = static_cast<char>(b);
-      std::string one;
-      text_.AppendUtf8(one, &byte, 1);
-      all += byte;
-      joined += one;
-      TUtf8& entry = highUtf8_[b - 0x80];
-      entry.length = 0;
-      if (one.empty() || one.size() > sizeof entry.bytes) continue;
-      bool nonAscii = true;
-      for (unsigned char c : one) nonAscii = nonAscii && c >= 0x80;
-      if (!nonAscii) continue;
-      std::memcpy(entry.bytes, one.data(), one.size());
-      entry.length = static_cast<uint8_t>(one.size());
-    }
-    decoded.clear();
-    text_.AppendUtf8(decoded, all.data(), all.size());
-    highTable_ = decoded == joined;
-  }
+  recordBound_ = kRecordFraming;
+  for (const TColumn& c : columns_) recordBound_ += FastBound(*c.field);
+  output_.resize(kFlushAt + recordBound_ + kWriteSlack);
   fieldText_.assign(static_cast<size_t>(std::max(widest, 16)), 0);
 }
 
-void TRecordWriter::Flush() {
-  if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size())
-    throw Exception("Cannot write the output.");
+char* TRecordWriter::Flush(char* out) {
+  const size_t n = static_cast<size_t>(out - output_.data());
+  if (n && std::fwrite(output_.data(), 1, n, out_) != n) throw Exception("Cannot write the output.");
+  return output_.data();
+}
+
+char* TRecordWriter::CopyBuffer(char* out) {
+  const size_t n = buffer_.size();
+  char* const limit = output_.data() + kFlushAt;
+  // Past the limit only one record's fast values are sure to fit.
+  if (out > limit || n > static_cast<size_t>(limit - out)) {
+    out = Flush(out);
+    if (n > kFlushAt) {
+      if (std::fwrite(buffer_.data(), 1, n, out_) != n) throw Exception("Cannot write the output.");
+      buffer_.clear();
+      return out;
+    }
+  }
+  std::memcpy(out, buffer_.data(), n);
   buffer_.clear();
+  return out + n;
 }
 
 void TRecordWriter::AppendJsonString(const char* text, size_t length) {
@@ -326,18 +379,164 @@ void TRecordWriter::AppendCsvText(const std::string& text) {
   buffer_ += '"';
 }
 
+// Text of at most 64 bytes: one pass of 16-byte compares finds the end of
+// the text and the bytes in it that need more than a copy; most text has
+// none and is copied 16 bytes at a time.
+template <bool kJson, int kPieces>
+inline TRecordWriter::TFastResult TRecordWriter::ShortText(const TColumn& column, const uint8_t* p,
+                                                           char*& out) const {
+  constexpr uint8_t kOther = kJson ? '\\' : ',';
+  uint64_t spaces = 0, unusual = 0;
+  for (int k = 0; k < kPieces; ++k) {
+    spaces |= static_cast<uint64_t>(masks::Equal(p + 16 * k, ' ')) << (16 * k);
+    unusual |= static_cast<uint64_t>(masks::Unusual(p + 16 * k, '"', kOther)) << (16 * k);
+  }
+  const uint64_t filled = ~spaces & column.bytes;
+  const int end = 64 - std::countl_zero(filled);
+  const uint64_t kept = end ? ~0ull >> (64 - end) : 0;
+  if (unusual & kept) return EscapedText<kJson>(p, unusual & kept, end, out);
+  // JSON's quotes are written always and kept only for JSON; in CSV the
+  // text or the separator overwrites them.
+  char* o = out;
+  *o = '"';
+  o += kJson;
+  for (int k = 0; k < kPieces; ++k) masks::Copy16(o + 16 * k, p + 16 * k);
+  o += end;
+  *o = '"';
+  o += kJson;
+  out = o;
+  return TFastResult::kValue;
+}
+
+// `events` marks the bytes among the first `end` of a short text field that
+// are not copied as they stand; escapes_ says what each becomes.
+template <bool kJson>
+TRecordWriter::TFastResult TRecordWriter::EscapedText(const uint8_t* p, uint64_t events, int end,
+                                                      char*& out) const {
+  char* o = out;
+  *o = '"';
+  o += kJson;
+  int from = 0;
+  bool quote = kJson;
+  while (events) {
+    const int i = std::countr_zero(events);
+    events &= events - 1;
+    // Runs between such bytes are short in most text.
+    masks::Copy16(o, p + from);
+    if (i - from > 16) CopyRun(o + 16, p + from + 16, static_cast<size_t>(i - from - 16));
+    o += i - from;
+    const TEscape& escape = escapes_[p[i]];
+    if (!escape.length) return TFastResult::kGeneral;
+    std::memcpy(o, escape.bytes, 4);
+    o += escape.length;
+    quote |= escape.quote;
+    from = i + 1;
+  }
+  o = CopyRun(o, p + from, static_cast<size_t>(end - from));
+  if (quote && !kJson) {
+    // Only now is it known that CSV quotes this text.
+    std::memmove(out + 1, out, static_cast<size_t>(o - out));
+    *out = '"';
+    ++o;
+  }
+  if (quote) *o++ = '"';
+  out = o;
+  return TFastResult::kValue;
+}
+
+// A number field of at most 16 bytes: spaces, then [-] and digits (with a
+// point for floats) side by side, then spaces; found without a loop.
+struct TNumberText {
+  int begin;        // first byte of the number
+  int end;          // one past its last
+  int negative;     // 1 if it starts with '-'
+  uint32_t filled;  // bits of the bytes that are not spaces
+  uint32_t digits;  // bits of the digits
+  uint32_t sign;    // bit of the leading '-', or 0
+};
+
+inline bool FindNumber(const uint8_t* p, uint64_t bytes, TNumberText& n) {
+  const uint32_t field = static_cast<uint32_t>(bytes);
+  n.filled = ~masks::Equal(p, ' ') & field;
+  if (!n.filled) return false;
+  n.begin = std::countr_zero(n.filled);
+  n.end = 32 - std::countl_zero(n.filled);
+  n.sign = masks::Equal(p, '-') & n.filled & (0 - n.filled);
+  n.negative = n.sign != 0;
+  n.digits = masks::Digit(p) & field;
+  return true;
+}
+
+// Whether the set bits of `x` (not 0) are side by side.
+inline bool Contiguous(uint32_t x) { return ((x + (x & (0 - x))) & x) == 0; }
+
+// [-]digits without leading zeros prints as it is stored; nine digits fit
+// every integer request, so no range rule can change the value.
+inline TRecordWriter::TFastResult TRecordWriter::ShortInteger(const TColumn& column, const uint8_t* p,
+                                                              char*& out) const {
+  TNumberText n;
+  if (!FindNumber(p, column.bytes, n)) return TFastResult::kNull;
+  const int digits = n.end - n.begin - n.negative;
+  // Every byte after the sign a digit: no space or other byte inside.
+  if (n.digits != (n.filled ^ n.sign) || !Contiguous(n.filled) || digits < 1 || digits > 9)
+    return TFastResult::kGeneral;
+  const bool leadingZero = (masks::Equal(p, '0') & n.digits & (0 - n.digits)) != 0;
+  if (leadingZero && (digits > 1 || n.negative)) return TFastResult::kGeneral;  // 007, -0
+  masks::Copy16(out, p + n.begin);
+  out += n.end - n.begin;
+  return TFastResult::kValue;
+}
+
+inline TRecordWriter::TFastResult TRecordWriter::ShortFloat(const TColumn& column, const uint8_t* p,
+                                                            char*& out) const {
+  TNumberText n;
+  if (!FindNumber(p, column.bytes, n)) return TFastResult::kNull;
+  const uint32_t point = masks::Equal(p, '.') & n.filled;
+  const int digits = n.end - n.begin - n.negative - (point != 0);
+  if ((point & (point - 1)) || n.digits != (n.filled ^ n.sign ^ point) || !Contiguous(n.filled) || digits < 1 ||
+      digits > 15)
+    return TFastResult::kGeneral;
+  const uint32_t nonZero = n.digits & ~masks::Equal(p, '0');
+  const int first = nonZero ? std::countr_zero(nonZero) : -1;
+  const int last = nonZero ? 31 - std::countl_zero(nonZero) : -1;
+  const int at = point ? std::countr_zero(point) : n.end;
+  if (first >= 0 && first < at && last > at) {
+    // Significant digits on both sides of the point: the stored text from
+    // the first to the last of them, always shorter than an exponent form.
+    char* o = out;
+    *o = '-';
+    o += n.negative;
+    masks::Copy16(o, p + first);
+    out = o + (last - first + 1);
+    return TFastResult::kValue;
+  }
+  char* next = PutDecimal(out, reinterpret_cast<const char*>(p), n.negative, at, first, last);
+  if (!next) return TFastResult::kGeneral;
+  out = next;
+  return TFastResult::kValue;
+}
+
 // Each case gives exactly what AppendValue would for the shapes it accepts,
 // and kGeneral for every other shape.
-inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& column, const uint8_t* record,
-                                                            char*& out) const {
-  const TDbfFieldDef& f = *column.field;
-  const uint8_t* p = record + f.Offset();
+// Inlined by force: it is called for every field, and the compiler would
+// otherwise keep it out of line for its size.
+template <bool kJson>
+[[gnu::always_inline]] inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& column,
+                                                                                   const uint8_t* record,
+                                                                                   char*& out) const {
+  const uint8_t* p = record + column.offset;
   const char* text = reinterpret_cast<const char*>(p);
-  const int size = f.Size();
-  const bool json = options_.format == TOutputFormat::kJson;
+  const int size = column.size;
+  constexpr bool json = kJson;
 
   switch (column.fast) {
     case TFast::kNone: break;
+    case TFast::kText16: return ShortText<kJson, 1>(column, p, out);
+    case TFast::kText32: return ShortText<kJson, 2>(column, p, out);
+    case TFast::kText48: return ShortText<kJson, 3>(column, p, out);
+    case TFast::kText64: return ShortText<kJson, 4>(column, p, out);
+    case TFast::kShortInteger: return ShortInteger(column, p, out);
+    case TFast::kShortFloat: return ShortFloat(column, p, out);
     case TFast::kText: {
       // Decoding stops at a NUL byte, CR and LF need quoting in CSV, and
       // other control bytes escaping in JSON: all of them, like bytes the
@@ -417,22 +616,37 @@ inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& colum
     }
     case TFast::kDate: {
       // Eight digits of a real date print as YYYY-MM-DD of the same digits.
-      if (size < 8 || !AllDigits(LoadWord(p))) return TFastResult::kGeneral;
+      if (size < 8) return TFastResult::kGeneral;
+      const uint64_t digits = LoadWord(p);
+      if (!AllDigits(digits)) return TFastResult::kGeneral;
       const int year = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
       const int month = (p[4] - '0') * 10 + (p[5] - '0');
       const int day = (p[6] - '0') * 10 + (p[7] - '0');
       const bool plainDay = year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 28;
       if (!plainDay && !IsValidDate(year, month, day)) return TFastResult::kGeneral;
-      if (json) *out++ = '"';
-      out = Put(out, text, 4);
-      *out++ = '-';
-      out = Put(out, text + 4, 2);
-      *out++ = '-';
-      out = Put(out, text + 6, 2);
-      if (json) *out++ = '"';
+      // YYYY-MM- in one word, DD in another.
+      const uint64_t head = (digits & 0xFFFFFFFFull) | (uint64_t{'-'} << 32) | ((digits & 0xFFFF00000000ull) << 8) |
+                            (uint64_t{'-'} << 56);
+      const uint16_t day2 = static_cast<uint16_t>(digits >> 48);
+      char* o = out;
+      *o = '"';
+      o += json;
+      std::memcpy(o, &head, 8);
+      std::memcpy(o + 8, &day2, 2);
+      o += 10;
+      *o = '"';
+      o += json;
+      out = o;
       return TFastResult::kValue;
     }
     case TFast::kBoolean: {
+      if (size == 1) {
+        if (*p == ' ') return TFastResult::kNull;
+        const bool yes = *p == 'T' || *p == 't';
+        std::memcpy(out, yes ? "true" : "false", 5);
+        out += 5 - yes;
+        return TFastResult::kValue;
+      }
       const int end = TrimmedLength(p, size);
       const int begin = LeadingSpaces(p, end);
       if (begin == end) return TFastResult::kNull;
@@ -599,17 +813,12 @@ void TRecordWriter::WritePreamble() {
   buffer_ += "],\n\"records\": [";
 }
 
-void TRecordWriter::WriteRecord(int64_t recNo, const uint8_t* record) {
+template <bool kJson>
+[[gnu::always_inline]] inline char* TRecordWriter::WriteRecord(int64_t recNo, const uint8_t* record,
+                                                               char* out) {
   const bool deleted = record[0] == '*';
-  if (deleted && !options_.includeDeleted) return;
-  const bool csv = options_.format == TOutputFormat::kCsv;
-  const TFieldCodec& codec = table_.Codec();
-  const bool nullFlags = codec.nullFlagsField != nullptr;
-  // Values from AppendFast gather in line_; a value that needs the general
-  // path first moves what is gathered into buffer_, where it appends.
-  char* const line = line_.data();
-  char* out = line;
-  if (csv) {
+  if (deleted && !options_.includeDeleted) return out;
+  if (!kJson) {
     if (options_.includeDeleted) out = deleted ? Put(out, "true,") : Put(out, "false,");
   } else {
     out = firstRecord_ ? Put(out, "\n{\"recno\": ") : Put(out, ",\n{\"recno\": ");
@@ -617,42 +826,63 @@ void TRecordWriter::WriteRecord(int64_t recNo, const uint8_t* record) {
     out = deleted ? Put(out, ", \"deleted\": true, \"values\": [")
                   : Put(out, ", \"deleted\": false, \"values\": [");
   }
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (i) out = csv ? Put(out, ",") : Put(out, ", ");
-    const TColumn& column = columns_[i];
+  const TFieldCodec& codec = table_.Codec();
+  const bool nullFlags = codec.nullFlagsField != nullptr;
+  for (const TColumn& column : columns_) {
     TFastResult result = TFastResult::kNull;
-    if (!nullFlags || !codec.IsNullFlagged(*column.field, record))
-      result = column.fast == TFast::kNone ? TFastResult::kGeneral : AppendFast(column, record, out);
+    if (!nullFlags || !codec.IsNullFlagged(*column.field, record)) result = AppendFast<kJson>(column, record, out);
     if (result == TFastResult::kGeneral) {
-      buffer_.append(line, static_cast<size_t>(out - line));
-      out = line;
-      if (AppendValue(column, record)) continue;
-      result = TFastResult::kNull;
+      if (AppendValue(column, record)) {
+        out = CopyBuffer(out);
+        result = TFastResult::kValue;
+      } else {
+        buffer_.clear();
+        result = TFastResult::kNull;
+      }
     }
-    if (result == TFastResult::kNull && !csv) out = Put(out, "null");
+    if (result == TFastResult::kNull && kJson) out = Put(out, "null");
+    std::memcpy(out, separator_, 2);
+    out += separatorLength_;
   }
-  out = csv ? Put(out, "\r\n") : Put(out, "]}");
-  buffer_.append(line, static_cast<size_t>(out - line));
+  if (!columns_.empty()) out -= separatorLength_;
+  std::memcpy(out, kJson ? "]}" : "\r\n", 2);
   firstRecord_ = false;
-  if (buffer_.size() >= kFlushAt) Flush();
+  return out + 2;
+}
+
+template <bool kJson>
+char* TRecordWriter::WriteRecords(int64_t firstNo, int64_t count, const uint8_t* records, char* out) {
+  char* const limit = output_.data() + kFlushAt;
+  const size_t length = static_cast<size_t>(table_.RecordLength());
+  for (int64_t i = 0; i < count; ++i, records += length) {
+    if (out >= limit) out = Flush(out);
+    out = WriteRecord<kJson>(firstNo + i, records, out);
+  }
+  return out;
 }
 
 void TRecordWriter::WriteAll() {
+  char* out = output_.data();
   WritePreamble();
+  out = CopyBuffer(out);
   const int length = table_.RecordLength();
   const int64_t count = table_.RecordCount();
   const int64_t perBlock = std::clamp<int64_t>(kBlockBytes / std::max(length, 1), 1, std::max<int64_t>(count, 1));
-  std::vector<uint8_t> block(static_cast<size_t>(perBlock * length));
+  std::vector<uint8_t> block(static_cast<size_t>(perBlock * length) + kReadSlack);
   for (int64_t first = 1; first <= count;) {
     const int64_t want = std::min(perBlock, count - first + 1);
     const int64_t got = table_.ReadPages(first, want, block.data());
     if (got <= 0) break;  // the file ended before the counted records
-    for (int64_t i = 0; i < got; ++i) WriteRecord(first + i, block.data() + i * length);
+    out = json_ ? WriteRecords<true>(first, got, block.data(), out)
+                : WriteRecords<false>(first, got, block.data(), out);
     first += got;
     if (got < want) break;
   }
-  if (options_.format == TOutputFormat::kJson) buffer_ += "\n]}\n";
-  Flush();
+  if (json_) {
+    buffer_ += "\n]}\n";
+    out = CopyBuffer(out);
+  }
+  Flush(out);
   if (std::fflush(out_) != 0) throw Exception("Cannot write the output.");
 }
 

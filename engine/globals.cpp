@@ -17,7 +17,11 @@ TDbfGlobals::TDbfGlobals()
       computerName_(norvale::ComputerName()) {
   defaultCodePage_ = ansiCodePage_;
   defaultLanguageId_ = LanguageIdFor(ansiCodePage_, UserLocaleId(), false);
-  installedCodePages_ = norvale::InstalledCodePages();
+}
+
+const std::vector<int>& TDbfGlobals::InstalledCodePages() {
+  std::call_once(installedOnce_, [this] { installedCodePages_ = norvale::InstalledCodePages(); });
+  return installedCodePages_;
 }
 
 void TDbfGlobals::SetComputerName(const std::string& name) { computerName_ = name.substr(0, 16); }

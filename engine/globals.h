@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ class TDbfGlobals {
   // ANSI code page and the user's locale, dBASE family.
   int DefaultLanguageId() const { return defaultLanguageId_; }
   // Code pages the converters handle.
-  const std::vector<int>& InstalledCodePages() const { return installedCodePages_; }
+  // Listed on first use: asking the converters about every page costs more
+  // than most runs of the command-line tool take altogether.
+  const std::vector<int>& InstalledCodePages();
 
   // The user name written into lock fields: the computer name, at most 16
   // characters.
@@ -43,6 +46,7 @@ class TDbfGlobals {
   int oemCodePage_;
   int defaultLanguageId_ = 0;
   std::vector<int> installedCodePages_;
+  std::once_flag installedOnce_;
   std::string computerName_;
   bool currencyAsBCD_ = true;
   int pinnedYear_ = 0;

@@ -162,6 +162,43 @@ bool SameCsv(const std::string& csv, const json& engine) {
   return csv == std::string(shortest, r.ptr);
 }
 
+// Dumps the table at `path` in both formats and expects every value to be
+// what the engine reads from the record.
+void ExpectDumpMatchesEngine(const std::string& path, size_t recordCount) {
+  TDbfFile t;
+  t.SetFileName(path);
+  t.SetMode(amReadOnly);
+  t.Open();
+  const TCodePageDecoder text(t.UseCodePage());
+  ASSERT_EQ(t.UseCodePage(), 1252);
+
+  const std::string cli = std::string(NORVALE_CLI) + " dump '" + path + "' --deleted --format ";
+  const json dumped = json::parse(Capture(cli + "json"));
+  const std::vector<std::vector<std::string>> csv = ParseCsv(Capture(cli + "csv"));
+  ASSERT_EQ(dumped["records"].size(), recordCount);
+  ASSERT_EQ(csv.size(), recordCount + 1);
+
+  std::vector<uint8_t> r(static_cast<size_t>(t.RecordLength()));
+  for (uint32_t n = 1; n <= t.RecordCount(); ++n) {
+    ASSERT_EQ(t.ReadPage(n, r.data()), t.RecordLength());
+    const json& values = dumped["records"][n - 1]["values"];
+    const std::vector<std::string>& row = csv[n];
+    ASSERT_EQ(row.size(), static_cast<size_t>(t.FieldDefs().Count()) + 1) << "CSV record " << n;
+    EXPECT_EQ(row[0], r[0] == '*' ? "true" : "false");
+    for (int i = 0; i < t.FieldDefs().Count(); ++i) {
+      const TDbfFieldDef& f = t.FieldDefs().Item(i);
+      const json expected = EngineValue(t, f, r.data(), text);
+      const std::string stored(reinterpret_cast<const char*>(r.data()) + f.Offset(), static_cast<size_t>(f.Size()));
+      EXPECT_TRUE(SameValue(values[static_cast<size_t>(i)], expected))
+          << "record " << n << " " << f.FieldName() << " stored \"" << stored << "\": JSON "
+          << values[static_cast<size_t>(i)] << ", engine " << expected;
+      EXPECT_TRUE(SameCsv(row[static_cast<size_t>(i) + 1], expected))
+          << "record " << n << " " << f.FieldName() << " stored \"" << stored << "\": CSV \""
+          << row[static_cast<size_t>(i) + 1] << "\", engine " << expected;
+    }
+  }
+}
+
 TEST(DumpValues, EveryShapeDumpsAsTheEngineReadsIt) {
   test::TTempDir dir;
   test::TTableImage image;
@@ -186,38 +223,111 @@ TEST(DumpValues, EveryShapeDumpsAsTheEngineReadsIt) {
   const std::string path = dir.File("shapes.dbf");
   test::WriteFile(path, image.Bytes());
 
-  TDbfFile t;
-  t.SetFileName(path);
-  t.SetMode(amReadOnly);
-  t.Open();
-  const TCodePageDecoder text(t.UseCodePage());
-  ASSERT_EQ(t.UseCodePage(), 1252);
+  ExpectDumpMatchesEngine(path, image.records.size());
+}
 
-  const std::string cli = std::string(NORVALE_CLI) + " dump '" + path + "' --deleted --format ";
-  const json dumped = json::parse(Capture(cli + "json"));
-  const std::vector<std::vector<std::string>> csv = ParseCsv(Capture(cli + "csv"));
-  ASSERT_EQ(dumped["records"].size(), image.records.size());
-  ASSERT_EQ(csv.size(), image.records.size() + 1);
+// Short text is scanned and copied 16 bytes at a time. Every length in
+// widths around those steps, with a byte that needs care placed first,
+// inside or last; the narrowest fields come last in the record, where the
+// reads run furthest past it; enough records for several read blocks.
+TEST(DumpValues, TextOfEveryLengthInEveryWidth) {
+  const std::vector<int> widths = {15, 16, 17, 31, 32, 33, 47, 48, 49, 63, 64, 65, 100, 2, 1};
+  // Bytes that are escaped, quoted, decoded through the code page, trimmed
+  // or sent to the engine's decoding.
+  const std::string special("\"\\,\xE9\x80\x81\xFF\x7F\t\n\r\0 ", 13);
+  test::TTempDir dir;
+  test::TTableImage image;
+  for (size_t i = 0; i < widths.size(); ++i) image.fields.push_back({"T" + std::to_string(i), 'C', widths[i]});
+  std::mt19937 rng(7);
+  for (int n = 0; n < 6000; ++n) {
+    std::string record(1, n % 11 == 3 ? '*' : ' ');
+    for (size_t i = 0; i < widths.size(); ++i) {
+      const int width = widths[i];
+      const size_t length = static_cast<size_t>((n + static_cast<int>(i) * 5) % (width + 1));
+      std::string value;
+      for (size_t k = 0; k < length; ++k) value += n % 13 == 0 ? '\x80' : static_cast<char>('a' + (n + k) % 26);
+      if (length > 0) {
+        const char odd = special[static_cast<size_t>(n / (width + 1)) % special.size()];
+        const size_t where[] = {0, length / 2, length - 1};
+        value[where[rng() % 3]] = odd;
+        if (rng() % 4 == 0) value[rng() % length] = special[rng() % special.size()];
+      }
+      value.resize(static_cast<size_t>(width), ' ');
+      record += value;
+    }
+    image.records.push_back(record);
+  }
+  const std::string path = dir.File("text.dbf");
+  test::WriteFile(path, image.Bytes());
+  ExpectDumpMatchesEngine(path, image.records.size());
+}
 
-  std::vector<uint8_t> r(static_cast<size_t>(t.RecordLength()));
-  for (uint32_t n = 1; n <= t.RecordCount(); ++n) {
-    ASSERT_EQ(t.ReadPage(n, r.data()), t.RecordLength());
-    const json& values = dumped["records"][n - 1]["values"];
-    const std::vector<std::string>& row = csv[n];
-    ASSERT_EQ(row.size(), kFields.size() + 1) << "CSV record " << n;
-    EXPECT_EQ(row[0], r[0] == '*' ? "true" : "false");
-    for (int i = 0; i < t.FieldDefs().Count(); ++i) {
-      const TDbfFieldDef& f = t.FieldDefs().Item(i);
-      const json expected = EngineValue(t, f, r.data(), text);
-      const std::string stored(reinterpret_cast<const char*>(r.data()) + f.Offset(), static_cast<size_t>(f.Size()));
-      EXPECT_TRUE(SameValue(values[static_cast<size_t>(i)], expected))
-          << "record " << n << " " << f.FieldName() << " stored \"" << stored << "\": JSON "
-          << values[static_cast<size_t>(i)] << ", engine " << expected;
-      EXPECT_TRUE(SameCsv(row[static_cast<size_t>(i) + 1], expected))
-          << "record " << n << " " << f.FieldName() << " stored \"" << stored << "\": CSV \""
-          << row[static_cast<size_t>(i) + 1] << "\", engine " << expected;
+// Stored text of a number in a field of `width` bytes with `decimals`
+// places: mostly well-formed, with runs of zeros that make the shortest
+// form of the value an exponent form, sometimes malformed.
+std::string NumberText(std::mt19937& rng, int width, int decimals) {
+  static const std::vector<std::string> kOdd = {"",   "-",  ".",   "-.",  "0",   "-0",  "00",  "1e5", "+1",
+                                                "1 2", "--1", "1..2", "0.", ".0", "-.5", "1-", " 1 ", "x"};
+  std::string text;
+  if (rng() % 8 == 0) {
+    text = kOdd[rng() % kOdd.size()];
+  } else {
+    const int room = width - (decimals ? decimals + 1 : 0);
+    const int whole = room > 0 ? static_cast<int>(rng() % static_cast<unsigned>(room + 1)) : 0;
+    const char* digits = rng() % 3 ? "0123456789" : "0000000001";
+    if (rng() % 4 == 0) text = "-";
+    for (int k = 0; k < whole; ++k) text += digits[rng() % 10];
+    if (decimals) {
+      text += '.';
+      const int places = rng() % 5 ? decimals : static_cast<int>(rng() % static_cast<unsigned>(decimals + 1));
+      for (int k = 0; k < places; ++k) text += digits[rng() % 10];
     }
   }
+  text = text.substr(0, static_cast<size_t>(width));
+  const std::string pad(static_cast<size_t>(width) - text.size(), ' ');
+  return rng() % 10 ? pad + text : text + pad;
+}
+
+// Numbers of up to 16 bytes are read 16 bytes at a time, wider ones byte by
+// byte: widths on both sides, with a narrow one last in the record.
+TEST(DumpValues, NumbersOfEveryWidth) {
+  const std::vector<test::TFieldSpec> fields = {
+      {"N1", 'N', 1},       {"N2", 'N', 2},       {"N4", 'N', 4},       {"N9", 'N', 9},      {"N10", 'N', 10},
+      {"N16", 'N', 16},     {"N17", 'N', 17},     {"D31", 'N', 3, 1},   {"D122", 'N', 12, 2}, {"D164", 'N', 16, 4},
+      {"D1614", 'N', 16, 14}, {"F162", 'F', 16, 2}, {"D173", 'N', 17, 3}, {"D205", 'N', 20, 5}, {"D52", 'N', 5, 2},
+  };
+  test::TTempDir dir;
+  test::TTableImage image;
+  image.fields = fields;
+  std::mt19937 rng(11);
+  for (int n = 0; n < 4000; ++n) {
+    std::string record(1, ' ');
+    for (const test::TFieldSpec& f : fields) record += NumberText(rng, f.length, f.decimals);
+    image.records.push_back(record);
+  }
+  const std::string path = dir.File("numbers.dbf");
+  test::WriteFile(path, image.Bytes());
+  ExpectDumpMatchesEngine(path, image.records.size());
+}
+
+// A value can outgrow the output buffer (control bytes become six bytes
+// each in JSON: 360 kB here); it goes out in one piece between the values
+// around it, wherever the buffer stands when it comes.
+TEST(DumpValues, ValuesLongerThanTheOutputBuffer) {
+  test::TTempDir dir;
+  test::TTableImage image;
+  image.versionByte = 0x30;  // FoxPro, whose text fields may pass 255 bytes
+  image.fields = {{"A", 'C', 60000}, {"N", 'N', 5}, {"B", 'C', 3000}, {"T", 'C', 10}};
+  for (int n = 0; n < 150; ++n) {
+    const std::string a = n % 29 == 5 ? std::string(60000, static_cast<char>(1 + n % 8)) : std::string(60000, ' ');
+    const std::string b(static_cast<size_t>(1000 + n * 13), static_cast<char>('a' + n % 26));
+    const std::string number = std::to_string(n);
+    image.records.push_back(" " + a + std::string(5 - number.size(), ' ') + number + b +
+                            std::string(3000 - b.size(), ' ') + "name, \"q\"");
+  }
+  const std::string path = dir.File("long.dbf");
+  test::WriteFile(path, image.Bytes());
+  ExpectDumpMatchesEngine(path, image.records.size());
 }
 
 }  // namespace
