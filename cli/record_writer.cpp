@@ -8,6 +8,7 @@
 #include "cli/byte_masks.h"
 #include "engine/date_time.h"
 #include "engine/exceptions.h"
+#include "engine/memo_file.h"
 
 namespace norvale::cli {
 
@@ -766,10 +767,25 @@ bool TRecordWriter::AppendValue(const TColumn& column, const uint8_t* record) {
       return true;
     }
     case TKind::kMemo: {
-      if (!table_.DecodeField(f, ftInteger, false, &v, record) || v.i32 == 0) return false;
-      if (json) buffer_ += "{\"memo_block\": ";
-      AppendInt(buffer_, v.i32);
-      if (json) buffer_ += '}';
+      // No block is no value (null); memo text goes out as text, binary and
+      // OLE values as base64.
+      if (!table_.DecodeField(f, ftInteger, false, &v, record) || v.i32 <= 0) return false;
+      if (table_.MemoFileName().empty()) return false;  // the memo file is missing
+      std::string value;
+      if (table_.MemoFile()) table_.MemoFile()->ReadMemo(v.i32, value);
+      if (f.FieldType() == ftMemo) {
+        scratch_.clear();
+        text_.AppendUtf8(scratch_, value.data(), value.size());
+        if (json)
+          AppendJsonString(scratch_.data(), scratch_.size());
+        else
+          AppendCsvText(scratch_);
+        return true;
+      }
+      const std::string encoded = Base64(reinterpret_cast<const uint8_t*>(value.data()), value.size());
+      if (json) buffer_ += "{\"base64\": \"";
+      buffer_ += encoded;
+      if (json) buffer_ += "\"}";
       return true;
     }
   }

@@ -97,6 +97,20 @@ const std::multimap<std::string, TDifference> kDifferences = {
     // Field names are upper-cased byte by byte; in a Big5 table that the
     // header does not mark as one, that changes trail bytes of names.
     {"github/yortus-DBFFile/dbase_not_latin1", {"#names", "Big5 field names upper-cased bytewise"}},
+    // Memo values where the oracles misread the memo file (the memo file
+    // tests check these values byte for byte against the file itself):
+    // dBASE IV and 7 block lengths count the 8 header bytes, which the
+    // readers take as data, so they read 8 bytes too many;
+    {"github/infused-dbf/dbase_8b", {"MEMO", "oracle reads 8 bytes past the value"}},
+    {"github/luads-php-xbase/dBaseIV", {"BIO", "oracle reads 8 bytes past the value"}},
+    {"github/luads-php-xbase/dBaseIV", {"IMAGE", "binary image in an M field, oracle reads 8 bytes too many"}},
+    {"github/luads-php-xbase/dBaseVII", {"BIO", "oracle reads 8 bytes past the value"}},
+    {"github/luads-php-xbase/dBaseVII", {"IMAGE", "binary image in an M field, oracle gives replacement characters"}},
+    // the oracle gives only the block number of dBASE 7 binary fields;
+    {"github/luads-php-xbase/dBaseVII", {"BLOB", "oracle gives the block number, the engine the value"}},
+    {"github/infused-dbf/dbase_8c", {"OLE GRAPHIC", "memo file missing: no value; oracle gives the block number"}},
+    // dbfread used 512-byte blocks where the memo header says 1024.
+    {"generated/xbase64/XBMDX", {"NOTES", "oracle ignored the memo file's block size"}},
 };
 
 // The code page the oracle used, so that text compares as Unicode.
@@ -142,11 +156,6 @@ std::string TypeLetter(const json& type) {
   if (text.size() > 1 && std::all_of(text.begin(), text.end(), ::isdigit))
     return std::string(1, static_cast<char>(std::stoi(text)));
   return Upper(text);
-}
-
-bool IsMemoType(const std::string& type, const std::string& version) {
-  // FoxPro "B" is a double, everywhere else B is a memo block.
-  return type == "M" || type == "G" || (type == "B" && version != "0x30" && version != "0x31" && version != "0xF5");
 }
 
 // Millisecond precision is all a date-time field keeps.
@@ -242,7 +251,6 @@ TEST_P(CorpusTest, DumpMatchesIndependentReaders) {
     EXPECT_EQ(a["recno"].get<int64_t>(), e["index"].get<int64_t>() + 1);
     EXPECT_EQ(a["deleted"].get<bool>(), e["deleted"].get<bool>()) << "record " << r;
     for (size_t f = 0; f < ef.size(); ++f) {
-      if (IsMemoType(TypeLetter(ef[f]["type"]), version)) continue;
       const std::string field = Upper(ef[f]["name"].get<std::string>());
       const bool same = SameValue(e["values"][f], a["values"][f]);
       if (!same && named.count(field)) {
