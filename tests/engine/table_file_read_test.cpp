@@ -504,7 +504,7 @@ TEST_F(TableReadTest, DbaseSevenLanguageDriverName) {
 // ---- blank record -------------------------------------------------------------
 
 struct TBlankCase {
-  TFieldSpec spec;
+  TFieldSpec field;
   uint8_t fill;        // every byte of the blank field
   bool decodesEmpty;   // reads back as "no value"
 };
@@ -526,7 +526,7 @@ void CheckBlank(TDbfFile& file, const std::vector<TBlankCase>& cases) {
 Bytes ImageOf(uint8_t versionByte, const std::vector<TBlankCase>& cases) {
   TTableImage image;
   image.versionByte = versionByte;
-  for (const TBlankCase& c : cases) image.fields.push_back(c.spec);
+  for (const TBlankCase& c : cases) image.fields.push_back(c.field);
   return image.Bytes();
 }
 
