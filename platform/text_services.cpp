@@ -401,7 +401,11 @@ std::string LocaleFromEnvironment(const char* value) {
     status = U_ZERO_ERROR;
     uloc_getLanguage(name.c_str(), language, sizeof language, &status);
     uloc_getCountry(name.c_str(), country, sizeof country, &status);
-    if (U_SUCCESS(status)) name = std::string(language) + "_" + script + (*country ? "_" + std::string(country) : "");
+    if (U_SUCCESS(status)) {
+      name = language;
+      name.append("_").append(script);
+      if (*country) name.append("_").append(country);
+    }
   }
   return name;
 }
