@@ -32,22 +32,7 @@ print(json.dumps({'deleted': [[conv(v) for v in r.values()] for r in t.deleted]}
 )PY";
 
 std::vector<std::string> RunReader(const std::string& script, const std::string& table) {
-  std::vector<std::string> lines;
-  const std::string command = std::string(kPython) + " " + script + " " + table + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return lines;
-  std::string line;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  ::pclose(pipe);
-  return lines;
+  return test::RunCommandLines(std::string(kPython) + " " + script + " " + table);
 }
 
 struct TValues {

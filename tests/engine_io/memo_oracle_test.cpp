@@ -44,21 +44,7 @@ std::string ToHex(const std::string& bytes) {
 std::vector<std::string> RunPython(const TTempDir& dir, const std::string& script, const std::string& args) {
   const std::string path = dir.File("oracle.py");
   test::WriteFile(path, std::vector<uint8_t>(script.begin(), script.end()));
-  std::vector<std::string> lines;
-  FILE* pipe = ::popen((std::string(kPython) + " " + path + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return lines;
-  std::string line;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  ::pclose(pipe);
-  return lines;
+  return test::RunCommandLines(std::string(kPython) + " " + path + " " + args);
 }
 
 // One line per record: the ID, then each memo field's bytes in hex ("-" for

@@ -103,6 +103,24 @@ std::string ReadFileText(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+std::vector<std::string> RunCommandLines(const std::string& command) {
+  std::vector<std::string> lines;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return lines;
+  std::string line;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  ::pclose(pipe);
+  return lines;
+}
+
 std::string BinaryDir() { return NORVALE_BINARY_DIR; }
 std::string SourceDir() { return NORVALE_SOURCE_DIR; }
 

@@ -50,6 +50,9 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);
 std::string ReadFileText(const std::string& path);
 
+// Runs a shell command and returns its output (stdout and stderr) as lines.
+std::vector<std::string> RunCommandLines(const std::string& command);
+
 // Directory of the build's executables (norvale-cli and helpers).
 std::string BinaryDir();
 std::string SourceDir();
