@@ -21,24 +21,10 @@ namespace norvale {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CorpusDir;
+using test::CorpusTables;
+using test::CorpusTestName;
 using nlohmann::json;
-
-const fs::path& CorpusDir() {
-  static const fs::path dir = fs::path(test::SourceDir()) / "tests/data/corpus/files";
-  return dir;
-}
-
-std::vector<std::string> CorpusTables() {
-  std::vector<std::string> names;
-  const std::string suffix = ".expected.json";
-  for (const auto& e : fs::recursive_directory_iterator(CorpusDir())) {
-    const std::string p = e.path().string();
-    if (p.size() > suffix.size() && p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0)
-      names.push_back(fs::relative(p.substr(0, p.size() - suffix.size()), CorpusDir()).string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Tables whose fields the engine refuses: they have no memo values to read.
 const std::set<std::string> kRefused = {
@@ -127,7 +113,7 @@ class MemoCorpusTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(MemoCorpusTest, MemoValuesMatchIndependentReaders) {
   const std::string name = GetParam();
-  const fs::path base = CorpusDir() / name;
+  const fs::path base = fs::path(CorpusDir()) / name;
   const json expected = json::parse(test::ReadFileText(base.string() + ".expected.json"));
   std::string path = base.string() + ".dbf";
   if (!fs::exists(path)) path = base.string() + ".DBF";
@@ -222,12 +208,7 @@ TEST_P(MemoCorpusTest, MemoValuesMatchIndependentReaders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, MemoCorpusTest, ::testing::ValuesIn(CorpusTables()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string s = info.param;
-                           for (char& c : s)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return s;
-                         });
+                         [](const auto& info) { return CorpusTestName(info.param); });
 
 }  // namespace
 }  // namespace norvale

@@ -23,23 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const fs::path& CorpusDir() {
-  static const fs::path dir = fs::path(SourceDir()) / "tests/data/corpus/files";
-  return dir;
-}
-
-std::vector<std::string> CorpusTables() {
-  std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(CorpusDir())) {
-    const std::string p = e.path().string();
-    const std::string suffix = ".expected.json";
-    if (p.size() > suffix.size() && p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0)
-      names.push_back(fs::relative(p.substr(0, p.size() - suffix.size()), CorpusDir()).string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Tables the engine's rules refuse, with the message it gives.
 const std::map<std::string, std::string> kRefused = {
     // Visual FoxPro 9 varchar/varbinary ("V", "Q") and blob ("W") fields are
@@ -189,7 +172,7 @@ class CorpusTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CorpusTest, DumpMatchesIndependentReaders) {
   const std::string name = GetParam();
-  const fs::path base = CorpusDir() / name;
+  const fs::path base = fs::path(CorpusDir()) / name;
   const json expected = json::parse(ReadFileText((base.string() + ".expected.json")));
   std::string table = base.string() + ".dbf";
   if (!fs::exists(table)) table = base.string() + ".DBF";
@@ -267,12 +250,7 @@ TEST_P(CorpusTest, DumpMatchesIndependentReaders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(CorpusTables()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string s = info.param;
-                           for (char& c : s)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return s;
-                         });
+                         [](const auto& info) { return CorpusTestName(info.param); });
 
 }  // namespace
 }  // namespace norvale::test

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +103,28 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 std::string ReadFileText(const std::string& path) {
   const std::vector<uint8_t> bytes = ReadFile(path);
   return std::string(bytes.begin(), bytes.end());
+}
+
+std::string CorpusDir() { return SourceDir() + "/tests/data/corpus/files"; }
+
+std::vector<std::string> CorpusTables() {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  const std::string suffix = ".expected.json";
+  for (const auto& e : fs::recursive_directory_iterator(CorpusDir())) {
+    const std::string p = e.path().string();
+    if (p.size() > suffix.size() && p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names.push_back(fs::relative(p.substr(0, p.size() - suffix.size()), CorpusDir()).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string CorpusTestName(const std::string& table) {
+  std::string s = table;
+  for (char& c : s)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return s;
 }
 
 std::vector<std::string> RunCommandLines(const std::string& command) {

@@ -50,6 +50,13 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);
 std::string ReadFileText(const std::string& path);
 
+// The corpus of tables written by other programs: its files folder, and the
+// tables in it that carry expected values ("folder/name", no extension).
+std::string CorpusDir();
+std::vector<std::string> CorpusTables();
+// A test-parameter name made of a corpus table name.
+std::string CorpusTestName(const std::string& table);
+
 // Runs a shell command and returns its output (stdout and stderr) as lines.
 std::vector<std::string> RunCommandLines(const std::string& command);
 
