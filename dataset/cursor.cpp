@@ -1,0 +1,30 @@
+#include "dataset/cursor.h"
+
+#include "engine/table_file.h"
+
+namespace norvale {
+
+int64_t TDbfCursor::GetOrderCount() { return file_->RecordCount(); }
+
+bool TDbfCursor::Next() {
+  // The presence test brings a shared file's known count up to date when
+  // the position passes it, so records other programs appended are found.
+  if (file_->PageExists(recNo_)) {
+    ++recNo_;
+    return file_->PageExists(recNo_);
+  }
+  recNo_ = file_->PageCount() + 1;
+  return false;
+}
+
+bool TDbfCursor::Prev() {
+  if (recNo_ > 0) --recNo_;
+  return recNo_ > 0;
+}
+
+void TDbfCursor::Last() {
+  const int64_t count = file_->RecordCount();
+  recNo_ = count > 0 ? count + 1 : 0;
+}
+
+}  // namespace norvale

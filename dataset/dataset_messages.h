@@ -1,0 +1,23 @@
+// Every message text the dataset layer raises, verbatim.
+#pragma once
+
+namespace norvale::msg {
+
+inline constexpr const char* kDataSetClosed = "Cannot perform this operation on a closed dataset";
+inline constexpr const char* kDataSetOpen = "Cannot perform this operation on an open dataset";
+inline constexpr const char* kDataSetEmpty = "Cannot perform this operation on an empty dataset";
+inline constexpr const char* kDataSetReadOnly = "Cannot modify a read-only dataset";
+inline constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
+inline constexpr const char* kFieldNotFound = "Field '%s' not found";
+inline constexpr const char* kFieldReadOnly = "Field '%s' cannot be modified";
+inline constexpr const char* kOperationAborted = "Operation aborted";
+inline constexpr const char* kInvalidFloat = "'%s' is not a valid floating point value";
+inline constexpr const char* kInvalidDate = "'%s' is not a valid date and time";
+inline constexpr const char* kInvalidBoolean = "'%s' is not a valid boolean value for field '%s'";
+inline constexpr const char* kNotBlobField = "Field '%s' is not a blob field";
+// Index order and filter expressions join the table with their own layers.
+inline constexpr const char* kIndexNotAvailable = "Index \"%s\" cannot be opened: index files are not supported yet.";
+inline constexpr const char* kFilterNotAvailable = "Filter expressions are not supported yet.";
+inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
+
+}  // namespace norvale::msg

@@ -1,0 +1,792 @@
+#include "dataset/dbf_table.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "dataset/dataset_messages.h"
+#include "engine/globals.h"
+#include "engine/messages.h"
+#include "engine/table_file.h"
+#include "platform/text_services.h"
+
+namespace norvale {
+
+namespace {
+
+// Forward walks read this much of the file at once.
+constexpr int64_t kReadAheadBytes = 64 * 1024;
+
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+int32_t GetInt32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void PutInt32(uint8_t* p, int32_t v) { std::memcpy(p, &v, sizeof v); }
+
+size_t Utf8CharStart(std::string_view s, size_t at) {
+  while (at > 0 && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) --at;
+  return at;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- stream refs
+
+TBlobStreamRef& TBlobStreamRef::operator=(TBlobStreamRef&& other) noexcept {
+  if (this != &other) {
+    Release();
+    table_ = other.table_;
+    stream_ = other.stream_;
+    other.table_ = nullptr;
+    other.stream_ = nullptr;
+  }
+  return *this;
+}
+
+void TBlobStreamRef::Release() {
+  if (table_ && stream_) table_->ReleaseMemoStream(stream_);
+  table_ = nullptr;
+  stream_ = nullptr;
+}
+
+// ---------------------------------------------------------------- construction
+
+TDbfTable::TDbfTable() {
+  TDbfGlobals::Instance();
+  FieldDefs().OnChange = [this] {
+    if (!rebuildingDefs_) storeDefs_ = true;
+  };
+}
+
+TDbfTable::~TDbfTable() {
+  try {
+    if (Active()) Close();
+  } catch (...) {
+    // A destructor cannot report; what the file holds stays as it was.
+  }
+  memoStreams_.clear();
+  cursor_.reset();
+  if (dbfFile_) dbfFile_->Close();
+}
+
+std::string TDbfTable::Version() const {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%02d", kMajorVersion, kMinorVersion);
+  return text;
+}
+
+void TDbfTable::CheckClosed() const { CheckInactive(); }
+
+void TDbfTable::SetExclusive(bool value) {
+  CheckClosed();
+  exclusive_ = value;
+}
+
+void TDbfTable::SetReadOnly(bool value) {
+  CheckClosed();
+  readOnly_ = value;
+}
+
+void TDbfTable::SetTableLevel(int level) {
+  if (level != 3 && level != 4 && level != 7 && level != 25) return;
+  CheckClosed();
+  tableLevel_ = level;
+}
+
+void TDbfTable::SetStorage(TDbfStorage storage) {
+  CheckClosed();
+  storage_ = storage;
+}
+
+void TDbfTable::SetUserStream(TStream* stream) {
+  CheckClosed();
+  userStream_ = stream;
+}
+
+// ---------------------------------------------------------------- paths
+
+void TDbfTable::SetFilePath(const std::string& path) {
+  CheckClosed();
+  filePath_ = path;
+  if (!filePath_.empty() && filePath_.back() != '/') filePath_ += '/';
+  if (filePath_.empty()) {
+    filePathFull_.clear();
+  } else if (filePath_.front() == '/') {
+    filePathFull_ = filePath_;
+  } else {
+    // Relative to where the user is, not to where the program lives.
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::current_path(ec) / filePath_;
+    filePathFull_ = full.lexically_normal().string();
+    if (filePathFull_.empty() || filePathFull_.back() != '/') filePathFull_ += '/';
+  }
+}
+
+std::string TDbfTable::FilePathFull() const {
+  if (!filePathFull_.empty()) return filePathFull_;
+  std::error_code ec;
+  std::string dir = std::filesystem::current_path(ec).string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+void TDbfTable::SetTableName(const std::string& name) {
+  CheckClosed();
+  const size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos) {
+    SetFilePath(slash == 0 ? "/" : name.substr(0, slash));
+    tableName_ = name.substr(slash + 1);
+  } else {
+    tableName_ = name;
+  }
+}
+
+std::string TDbfTable::PhysicalTableName() const { return FilePathFull() + tableName_; }
+
+void TDbfTable::SetIndexName(const std::string& name) {
+  // Index order arrives with the index files; until then only record order
+  // exists, and a name cannot be honoured.
+  if (!name.empty()) throw EDbfError(FormatMessage(msg::kIndexNotAvailable, name.c_str()));
+  indexName_ = name;
+}
+
+void TDbfTable::SetIndexFieldNames(const std::string& names) {
+  if (!names.empty()) throw EDbfError(FormatMessage(msg::kIndexNotAvailable, names.c_str()));
+  indexFieldNames_ = names;
+}
+
+void TDbfTable::SetFilter(const std::string& text) {
+  if (!text.empty()) throw EDbfError(msg::kFilterNotAvailable);
+  TDataSet::SetFilter(text);
+}
+
+void TDbfTable::SetFiltered(bool value) {
+  if (value == Filtered()) return;
+  TDataSet::SetFiltered(value);
+  if (Active()) Refresh();
+}
+
+void TDbfTable::SetShowDeleted(bool value) {
+  if (value == showDeleted_) return;
+  if (Active()) CheckBrowseMode();
+  showDeleted_ = value;
+  if (Active()) Refresh();
+}
+
+// ---------------------------------------------------------------- open, close
+
+void TDbfTable::InternalOpen() {
+  dbfFile_.reset();
+  const std::string fileName = PhysicalTableName();
+
+  bool missing = storage_ == stoFile ? !std::filesystem::exists(fileName) && openMode_ != omNormal
+                                     : userStream_ == nullptr;
+  if (missing) {
+    bool doCreate = true;
+    if (BeforeAutoCreate) BeforeAutoCreate(*this, doCreate);
+    if (!doCreate) return;
+    // Creating tables arrives with the table administration; a missing
+    // table is reported as missing until then.
+    throw Exception(FormatMessage(msg::kFileNotFound, fileName.c_str()));
+  }
+
+  auto file = std::make_unique<TDbfFile>();
+  TPagedFileMode mode;
+  if (storage_ == stoMemory) {
+    mode = amMemoryOpen;
+    file->SetStream(userStream_);
+  } else {
+    mode = readOnly_ ? amReadOnly : exclusive_ ? amExclusiveOpen : amSharedOpen;
+    file->SetFileName(fileName);
+  }
+  file->SetMode(mode);
+  file->SetDateTimeHandling(dateTimeHandling_);
+  if (OnIndexMissing) file->OnIndexMissing = OnIndexMissing;
+  file->Open();
+  if (file->GiveUp()) {
+    file->Close();
+    throw EAbort();
+  }
+  dbfFile_ = std::move(file);
+  recordSize_ = dbfFile_->RecordLength();
+
+  tableLevel_ = dbfFile_->TableLevel();
+  languageId_ = dbfFile_->LanguageId();
+
+  BuildFieldDefs(*dbfFile_);
+  CreateAndBindFields();
+  fileFields_.assign(static_cast<size_t>(dbfFile_->FieldDefs().Count()), nullptr);
+  for (int i = 0; i < dbfFile_->FieldDefs().Count(); ++i)
+    fileFields_[static_cast<size_t>(i)] = &dbfFile_->FieldDefs().Item(i);
+  memoStreams_.clear();
+  memoStreams_.resize(static_cast<size_t>(FieldCount()));
+
+  DetermineTranslationMode();
+  tempBuffer_ = AllocRecordBuffer();
+
+  // Index files and filter expressions join the open sequence with their
+  // own layers; a table asked for either refuses rather than pretends.
+  for (int i = 0; i < indexDefs_.Count(); ++i)
+    if (!indexDefs_.Item(i).temporary)
+      throw EDbfError(FormatMessage(msg::kIndexNotAvailable, indexDefs_.Item(i).indexFile.c_str()));
+
+  cursor_ = std::make_unique<TDbfCursor>(dbfFile_.get());
+  editRecNo_ = -1;
+  InvalidateReadAhead();
+  lastRecordRead_ = -1;
+  cursor_->First();
+}
+
+void TDbfTable::InternalClose() {
+  indexDefs_.RemoveTemporaryTags();
+  memoStreams_.clear();
+  tempBuffer_.reset();
+  cursor_.reset();
+  fileFields_.clear();
+  if (dbfFile_) {
+    if (editRecNo_ > 0) dbfFile_->ReleasePageLock(editRecNo_);
+    dbfFile_->Close();
+  }
+  dbfFile_.reset();
+  editRecNo_ = -1;
+  readAhead_.clear();
+  readAhead_.shrink_to_fit();
+  InvalidateReadAhead();
+}
+
+void TDbfTable::InternalInitFieldDefs() {
+  if (dbfFile_ && dbfFile_->IsOpen()) {
+    BuildFieldDefs(*dbfFile_);
+    return;
+  }
+  // Closed: read the definitions from the file without keeping it open.
+  TDbfFile file;
+  if (storage_ == stoMemory) {
+    if (!userStream_) return;
+    file.SetStream(userStream_);
+    file.SetMode(amMemoryOpen);
+  } else {
+    file.SetFileName(PhysicalTableName());
+    file.SetMode(amReadOnly);
+  }
+  file.Open();
+  BuildFieldDefs(file);
+  file.Close();
+}
+
+void TDbfTable::BuildFieldDefs(const TDbfFile& file) {
+  rebuildingDefs_ = true;
+  TFieldDefs& defs = FieldDefs();
+  defs.Clear();
+  const TDbfFieldDefs& native = file.FieldDefs();
+  for (int i = 0; i < native.Count(); ++i) {
+    const TDbfFieldDef& f = native.Item(i);
+    // A name used by an earlier field gets the first free number: NAME,
+    // NAME2, NAME3.
+    std::string name = f.FieldName();
+    for (int n = 2; defs.IndexOf(name) >= 0; ++n) name = f.FieldName() + std::to_string(n);
+    const TFieldType type = f.FieldType();
+    const bool sized = type == ftString || type == ftBCD || type == ftBytes;
+    TFieldDef& def = defs.Add(name, type, sized ? f.Size() : 0, f.Required());
+    if (type == ftFloat) def.precision = f.Precision();
+    def.readOnly = type == ftAutoInc;
+    def.fieldNo = i + 1;
+  }
+  rebuildingDefs_ = false;
+}
+
+void TDbfTable::DetermineTranslationMode() {
+  TDbfGlobals& globals = TDbfGlobals::Instance();
+  codePage_ = dbfFile_->UseCodePage();
+  auto modeOf = [&](int cp) {
+    if (cp == globals.AnsiCodePage()) return 1;
+    if (cp == globals.OemCodePage()) return 2;
+    const std::vector<int>& installed = globals.InstalledCodePages();
+    if (std::find(installed.begin(), installed.end(), cp) != installed.end()) return 3;
+    return 0;
+  };
+  translationMode_ = modeOf(codePage_);
+  if (translationMode_ != 0) return;
+  TDbfLanguageAction action = laReadOnly;
+  if (OnLanguageWarning) OnLanguageWarning(*this, action);
+  switch (action) {
+    case laReadOnly:
+      break;
+    case laForceOEM:
+      codePage_ = globals.OemCodePage();
+      translationMode_ = 2;
+      break;
+    case laForceANSI:
+      codePage_ = globals.AnsiCodePage();
+      translationMode_ = 1;
+      break;
+    case laDefault:
+      codePage_ = globals.DefaultCodePage();
+      translationMode_ = modeOf(codePage_);
+      break;
+  }
+}
+
+int TDbfTable::CodePage() const { return codePage_; }
+
+const TDbfFieldDefs* TDbfTable::NativeFieldDefs() const { return dbfFile_ ? &dbfFile_->FieldDefs() : nullptr; }
+
+// ---------------------------------------------------------------- buffers
+
+std::unique_ptr<uint8_t[]> TDbfTable::AllocRecordBuffer() {
+  const size_t size = static_cast<size_t>(kHeaderSize + recordSize_ + CalcFieldsSize() + kSpareBytes);
+  auto buffer = std::make_unique<uint8_t[]>(size);
+  std::memset(buffer.get(), 0, size);
+  PutInt32(buffer.get() + kBookmarkOffset, -1);
+  return buffer;
+}
+
+void TDbfTable::InternalInitRecord(uint8_t* buffer) {
+  std::memset(buffer, 0, kHeaderSize);
+  dbfFile_->BlankRecord(buffer + kHeaderSize);
+  ClearCalcFields(buffer);
+}
+
+void TDbfTable::ClearCalcFields(uint8_t* buffer) {
+  if (CalcFieldsSize() > 0)
+    std::memset(buffer + CalcFieldsOffset(), 0, static_cast<size_t>(CalcFieldsSize()));
+}
+
+int64_t TDbfTable::BufferRecNo(const uint8_t* buffer) const { return GetInt32(buffer + kBookmarkOffset); }
+
+TBookmark TDbfTable::GetBookmarkData(const uint8_t* buffer) const {
+  return MakeBookmark(GetInt32(buffer + kBookmarkOffset));
+}
+
+TBookmarkFlag TDbfTable::GetBookmarkFlag(const uint8_t* buffer) const {
+  return static_cast<TBookmarkFlag>(buffer[kFlagOffset]);
+}
+
+void TDbfTable::SetBookmarkFlag(uint8_t* buffer, TBookmarkFlag flag) { buffer[kFlagOffset] = flag; }
+
+TBookmark TDbfTable::MakeBookmark(int64_t recNo) {
+  TBookmark b(4);
+  PutInt32(b.data(), static_cast<int32_t>(recNo));
+  return b;
+}
+
+int64_t TDbfTable::BookmarkRecNo(const TBookmark& bookmark) {
+  return bookmark.size() < 4 ? -1 : GetInt32(bookmark.data());
+}
+
+int TDbfTable::CompareBookmarks(const TBookmark& a, const TBookmark& b) const {
+  // A missing bookmark sorts after every present one.
+  if (a.empty() || b.empty()) return a.empty() == b.empty() ? 0 : (a.empty() ? 1 : -1);
+  const int64_t x = BookmarkRecNo(a), y = BookmarkRecNo(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- reading
+
+void TDbfTable::ReadRecord(int64_t recNo, uint8_t* record) {
+  const size_t length = static_cast<size_t>(recordSize_);
+  if (recNo >= readAheadFirst_ && recNo < readAheadFirst_ + readAheadCount_) {
+    std::memcpy(record, readAhead_.data() + (recNo - readAheadFirst_) * recordSize_, length);
+    lastRecordRead_ = recNo;
+    return;
+  }
+  if (recNo == lastRecordRead_ + 1 && recordSize_ > 0) {
+    // A forward walk: fetch the records that follow in one transfer.
+    const int64_t perBlock = std::max<int64_t>(1, kReadAheadBytes / recordSize_);
+    const int64_t count = std::min<int64_t>(perBlock, std::max<int64_t>(dbfFile_->PageCount() - recNo + 1, 1));
+    readAhead_.resize(static_cast<size_t>(count) * length);
+    const int64_t got = dbfFile_->ReadPages(recNo, count, readAhead_.data());
+    if (got > 0) {
+      readAheadFirst_ = recNo;
+      readAheadCount_ = got;
+      std::memcpy(record, readAhead_.data(), length);
+      lastRecordRead_ = recNo;
+      return;
+    }
+    InvalidateReadAhead();
+  }
+  const int got = dbfFile_->ReadPage(recNo, record);
+  // A record cut short by the end of the file reads as blanks beyond it.
+  if (got < recordSize_) std::memset(record + std::max(got, 0), ' ', length - static_cast<size_t>(std::max(got, 0)));
+  lastRecordRead_ = recNo;
+}
+
+TGetResult TDbfTable::GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) {
+  if (!cursor_) return grEOF;
+  TGetResult result = grOK;
+  bool accepted = false;
+  do {
+    result = grOK;
+    accepted = false;
+    if (mode == gmNext) {
+      if (!cursor_->Next()) result = grEOF;
+    } else if (mode == gmPrior) {
+      if (!cursor_->Prev()) result = grBOF;
+    }
+    if (result == grOK) {
+      const int64_t recNo = cursor_->GetPhysicalRecord();
+      if (recNo <= 0 || !dbfFile_->PageExists(recNo)) {
+        result = grError;
+      } else {
+        ReadRecord(recNo, buffer + kHeaderSize);
+        accepted = showDeleted_ || buffer[kHeaderSize] != '*';
+      }
+    }
+    if (accepted) {
+      PutInt32(buffer + kBookmarkOffset, static_cast<int32_t>(cursor_->GetPhysicalRecord()));
+      buffer[kFlagOffset] = bfCurrent;
+      PutInt32(buffer + kOrderPositionOffset, static_cast<int32_t>(cursor_->GetOrderPosition()));
+      GetCalcFields(buffer);
+      if (Filtered() && OnFilterRecord) {
+        const TDataSetState old = SetTempState(dsFilter);
+        uint8_t* oldFilterBuffer = filterBuffer_;
+        filterBuffer_ = buffer;
+        try {
+          OnFilterRecord(*this, accepted);
+        } catch (...) {
+          filterBuffer_ = oldFilterBuffer;
+          RestoreState(old);
+          throw;
+        }
+        filterBuffer_ = oldFilterBuffer;
+        RestoreState(old);
+      }
+    }
+    if (!accepted && result == grOK && mode == gmCurrent) result = grError;
+  } while (!accepted && result == grOK);
+  if (result != grOK) PutInt32(buffer + kBookmarkOffset, -1);
+  return result;
+}
+
+void TDbfTable::InternalFirst() {
+  InvalidateReadAhead();
+  cursor_->First();
+}
+
+void TDbfTable::InternalLast() {
+  InvalidateReadAhead();
+  cursor_->Last();
+}
+
+void TDbfTable::InternalGotoBookmark(const TBookmark& bookmark) {
+  InvalidateReadAhead();
+  const int64_t recNo = BookmarkRecNo(bookmark);
+  if (recNo == 0) {
+    cursor_->First();
+  } else if (recNo == INT32_MAX) {
+    cursor_->Last();
+  } else if (cursor_->GetPhysicalRecord() != recNo) {
+    cursor_->SetPhysicalRecord(recNo);
+  }
+}
+
+void TDbfTable::InternalSetToRecord(uint8_t* buffer) {
+  if (GetBookmarkFlag(buffer) != bfInserted) cursor_->SetOrderPosition(GetInt32(buffer + kOrderPositionOffset));
+}
+
+int TDbfTable::RecordCount() {
+  if (!cursor_) return 0;
+  return static_cast<int>(std::min<int64_t>(cursor_->GetOrderCount(), INT_MAX));
+}
+
+int TDbfTable::RecNo() {
+  if (!cursor_) return 0;
+  const uint8_t* buffer = CurrentBuffer();
+  if (!buffer) return 0;
+  return GetInt32(buffer + kOrderPositionOffset);
+}
+
+void TDbfTable::SetRecNo(int value) {
+  CheckBrowseMode();
+  if (value == RecNo()) return;
+  if (BeforeScroll) BeforeScroll(*this);
+  InvalidateReadAhead();
+  cursor_->SetOrderPosition(value);
+  FillWindowFromCursor();
+  if (AfterScroll) AfterScroll(*this);
+}
+
+bool TDbfTable::IsDeleted() {
+  const uint8_t* buffer = CurrentBuffer();
+  return !buffer || buffer[kHeaderSize] == '*';
+}
+
+bool TDbfTable::GetCanModify() { return !readOnly_ && translationMode_ != 0; }
+
+// ---------------------------------------------------------------- values
+
+uint8_t* TDbfTable::CurrentBuffer() const {
+  switch (State()) {
+    case dsCalcFields:
+      return CalcBuffer();
+    case dsFilter:
+      return filterBuffer_;
+    default:
+      return ActiveBuffer();
+  }
+}
+
+const TDbfFieldDef& TDbfTable::FileField(const TField& field) const {
+  const size_t at = static_cast<size_t>(field.FieldNo() - 1);
+  if (field.FieldNo() < 1 || at >= fileFields_.size()) throw EDbfError(msg::kDataSetClosed);
+  return *fileFields_[at];
+}
+
+bool TDbfTable::GetFieldData(const TField& field, void* buffer) {
+  const uint8_t* current = CurrentBuffer();
+  if (!current || !dbfFile_) return false;
+  if (field.FieldKind() != fkData) {
+    if (field.CalcOffset() < 0) return false;
+    const uint8_t* p = current + CalcFieldsOffset() + field.CalcOffset();
+    if (!p[0]) return false;
+    if (buffer) std::memcpy(buffer, p + 1, static_cast<size_t>(field.DataSize()));
+    return true;
+  }
+  const TDbfFieldDef& def = FileField(field);
+  // A blob field's value in the record is the number of its first block.
+  const TFieldType request = field.IsBlob() ? ftInteger : field.DataType();
+  return dbfFile_->DecodeField(def, request, false, buffer, current + kHeaderSize);
+}
+
+void TDbfTable::SetFieldData(TField& field, const void* buffer) {
+  uint8_t* current = CurrentBuffer();
+  if (!current || !dbfFile_) throw EDbfError(msg::kNotEditing);
+  if (field.FieldKind() != fkData) {
+    if (field.CalcOffset() < 0) return;
+    uint8_t* p = current + CalcFieldsOffset() + field.CalcOffset();
+    p[0] = buffer ? 1 : 0;
+    if (buffer) std::memcpy(p + 1, buffer, static_cast<size_t>(field.DataSize()));
+  } else {
+    const TDbfFieldDef& def = FileField(field);
+    const TFieldType request = field.IsBlob() ? ftInteger : field.DataType();
+    dbfFile_->EncodeField(def, request, false, current + kHeaderSize, buffer);
+  }
+  DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field));
+}
+
+std::string TDbfTable::TextFromTable(std::string_view bytes) {
+  if (OnTranslate) return OnTranslate(*this, bytes, false);
+  if (IsAscii(bytes)) return std::string(bytes);
+  std::string out;
+  // A code page without a converter still shows: as the ANSI code page.
+  if (!CodePageToUtf8(codePage_, bytes, out)) CodePageToUtf8(TDbfGlobals::Instance().AnsiCodePage(), bytes, out);
+  return out;
+}
+
+std::string TDbfTable::TextToTable(std::string_view utf8, int maxBytes) {
+  if (maxBytes < 0) maxBytes = 0;
+  if (OnTranslate) {
+    std::string out = OnTranslate(*this, utf8, true);
+    if (static_cast<int>(out.size()) > maxBytes) out.resize(static_cast<size_t>(maxBytes));
+    return out;
+  }
+  const size_t limit = static_cast<size_t>(maxBytes);
+  if (IsAscii(utf8)) return std::string(utf8.substr(0, limit));
+  std::string out;
+  Utf8ToCodePage(codePage_, utf8, out);
+  if (out.size() <= limit) return out;
+  if (CodePageIsSingleByte(codePage_)) {
+    out.resize(limit);
+    return out;
+  }
+  // A multi-byte code page: drop whole characters from the end until the
+  // text fits, so no lead byte is left without its trail byte.
+  std::string_view rest = utf8;
+  while (!rest.empty() && out.size() > limit) {
+    // Cut roughly to size first, then character by character.
+    size_t cut = std::min(rest.size() - 1, rest.size() * limit / std::max<size_t>(out.size(), 1) + 4);
+    cut = Utf8CharStart(rest, std::min(cut, rest.size() - 1));
+    rest = rest.substr(0, cut);
+    out.clear();
+    Utf8ToCodePage(codePage_, rest, out);
+  }
+  if (out.size() > limit) out.clear();
+  return out;
+}
+
+// ---------------------------------------------------------------- editing
+
+void TDbfTable::LockAndRead(int64_t recNo, uint8_t* buffer) {
+  InvalidateReadAhead();
+  dbfFile_->LockAndReadRecord(recNo, buffer + kHeaderSize);
+  if (dbfFile_->WriteError()) {
+    // Stamping the lock field failed: the record stays as it was.
+    dbfFile_->ClearWriteError();
+    dbfFile_->ReleasePageLock(recNo);
+    throw EDbfWriteError(msg::kWriteError);
+  }
+}
+
+void TDbfTable::InternalEdit() {
+  const int64_t recNo = cursor_->GetPhysicalRecord();
+  ResetMemoStreams();
+  LockAndRead(recNo, ActiveBuffer());
+  editRecNo_ = recNo;
+}
+
+void TDbfTable::InternalCancel() {
+  ResetMemoStreams();
+  if (editRecNo_ > 0) {
+    dbfFile_->ReleasePageLock(editRecNo_);
+    editRecNo_ = -1;
+  }
+}
+
+void TDbfTable::InternalPost() {
+  uint8_t* buffer = ActiveBuffer();
+  uint8_t* record = buffer + kHeaderSize;
+  WriteBackMemoStreams(record);
+  InvalidateReadAhead();
+  if (State() == dsEdit) {
+    dbfFile_->WriteBackRecord(editRecNo_, record);
+    editRecNo_ = -1;
+  } else {
+    const int64_t recNo = dbfFile_->AppendRecord(record);
+    if (recNo > 0) cursor_->SetPhysicalRecord(recNo);
+  }
+}
+
+void TDbfTable::InternalDelete() {
+  uint8_t* buffer = ActiveBuffer();
+  if (editRecNo_ <= 0) {
+    InternalEdit();
+  } else {
+    // Already locked by an edit: start again from the record as stored.
+    ResetMemoStreams();
+    InvalidateReadAhead();
+    dbfFile_->ReadPage(editRecNo_, buffer + kHeaderSize);
+  }
+  const TDataSetState old = SetTempState(dsEdit);
+  try {
+    buffer[kHeaderSize] = '*';
+    dbfFile_->NotifyDeleted(editRecNo_, buffer + kHeaderSize);
+    dbfFile_->WriteBackRecord(editRecNo_, buffer + kHeaderSize);
+  } catch (...) {
+    RestoreState(old);
+    throw;
+  }
+  editRecNo_ = -1;
+  RestoreState(old);
+}
+
+void TDbfTable::Undelete() {
+  if (State() != dsEdit) Edit();
+  if (State() != dsEdit) return;  // an empty view: Edit became an insert
+  uint8_t* buffer = ActiveBuffer();
+  if (!buffer || buffer[kHeaderSize] != '*' || editRecNo_ <= 0) return;
+  uint8_t* record = buffer + kHeaderSize;
+  dbfFile_->NotifyRecalled(editRecNo_, record);
+  record[0] = ' ';
+  dbfFile_->WritePage(editRecNo_, record);
+  InvalidateReadAhead();
+  if (dbfFile_->WriteError()) {
+    dbfFile_->ClearWriteError();
+    record[0] = '*';
+    throw EDbfWriteError(msg::kWriteError);
+  }
+  DataEvent(deRecordChange, 0);
+}
+
+// ---------------------------------------------------------------- memo streams
+
+TBlobStreamRef TDbfTable::OpenMemoStream(TField& field, TBlobStreamMode mode) {
+  CheckActive();
+  if (mode != bmRead && State() != dsEdit && State() != dsInsert) throw EDbfError(msg::kNotEditing);
+  if (!field.IsBlob() || field.FieldKind() != fkData)
+    throw EDbfError(FormatMessage(msg::kNotBlobField, field.FieldName().c_str()));
+  const size_t slot = static_cast<size_t>(field.Index());
+  if (slot >= memoStreams_.size()) memoStreams_.resize(slot + 1);
+  if (!memoStreams_[slot]) memoStreams_[slot] = std::make_unique<TDbfBlobStream>(&field);
+  TDbfBlobStream* stream = memoStreams_[slot].get();
+  ++stream->refCount_;
+
+  int32_t block = 0;
+  const bool hasBlock = GetFieldData(field, &block) && block > 0;
+  if (hasBlock) {
+    if (mode == bmWrite) {
+      stream->data_.clear();
+      stream->memoSize_ = 0;
+    } else if (block != stream->blockNo_) {
+      std::string raw;
+      if (TMemoFile* memo = dbfFile_->MemoFile()) memo->ReadMemo(block, raw);
+      stream->memoSize_ = static_cast<int64_t>(raw.size());
+      stream->data_ = field.IsTextBlob() ? TextFromTable(raw) : std::move(raw);
+    }
+    stream->blockNo_ = block;
+  } else if (!stream->dirty_ || mode == bmWrite) {
+    stream->data_.clear();
+    stream->memoSize_ = 0;
+    stream->blockNo_ = 0;
+  }
+  stream->mode_ = mode;
+  if (mode != bmRead) stream->dirty_ = true;
+  stream->position_ = 0;
+  return TBlobStreamRef(this, stream);
+}
+
+void TDbfTable::ReleaseMemoStream(TDbfBlobStream* stream) {
+  if (stream->refCount_ == 2 && stream->dirty_)
+    DataEvent(deFieldChange, reinterpret_cast<intptr_t>(stream->Field()));
+  if (stream->refCount_ > 1) --stream->refCount_;
+}
+
+void TDbfTable::ResetMemoStreams() {
+  for (auto& stream : memoStreams_) {
+    if (!stream) continue;
+    stream->dirty_ = false;
+    stream->blockNo_ = -1;
+  }
+}
+
+void TDbfTable::WriteBackMemoStreams(uint8_t* record) {
+  for (auto& stream : memoStreams_) {
+    if (!stream || !stream->dirty_) continue;
+    TField& field = *stream->Field();
+    const TDbfFieldDef& def = FileField(field);
+    stream->Truncate();
+    // The stream keeps its UTF-8 text; the converted copy goes to the file,
+    // so a later read of the same block still finds text, not code page
+    // bytes.
+    const std::string bytes = field.IsTextBlob() ? TextToTable(stream->data_, INT_MAX) : stream->data_;
+    TMemoFile* memo = dbfFile_->MemoFile();
+    if (!memo) throw EDbfError(FormatMessage(msg::kMemoFileMissing, dbfFile_->MemoFileName().c_str()));
+    int32_t oldBlock = 0;
+    if (!dbfFile_->DecodeField(def, ftInteger, false, &oldBlock, record)) oldBlock = 0;
+    // The old length is known only when the value was read; otherwise the
+    // new value goes to fresh blocks rather than over an unknown extent.
+    const int64_t oldLength = stream->blockNo_ == oldBlock ? stream->memoSize_ : 0;
+    const int64_t block = memo->WriteMemo(oldLength > 0 ? oldBlock : 0, oldLength, bytes);
+    if (memo->WriteError()) {
+      memo->ClearWriteError();
+      throw EDbfWriteError(msg::kWriteError);
+    }
+    const int32_t stored = static_cast<int32_t>(block);
+    dbfFile_->EncodeField(def, ftInteger, false, record, block > 0 ? &stored : nullptr);
+    stream->dirty_ = false;
+    stream->blockNo_ = block;
+    stream->memoSize_ = static_cast<int64_t>(bytes.size());
+  }
+}
+
+std::string TDbfTable::ReadBlob(const TField& field) {
+  if (!CurrentBuffer()) return std::string();
+  TBlobStreamRef stream = OpenMemoStream(const_cast<TField&>(field), bmRead);
+  return stream->Data();
+}
+
+void TDbfTable::WriteBlob(TField& field, std::string_view value) {
+  TBlobStreamRef stream = OpenMemoStream(field, bmWrite);
+  stream->Write(value);
+}
+
+}  // namespace norvale

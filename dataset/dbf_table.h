@@ -1,0 +1,244 @@
+// TDbfTable: the table object through which the viewer, the command-line
+// tool and every dialog work with one DBF table.
+//
+// It opens the file through TDbfFile, turns its field descriptors into the
+// dataset's fields, walks the records through a cursor and carries the
+// editing cycle: Edit locks and re-reads the record, Post writes it back (or
+// appends a new one), Cancel releases the lock, Delete and Undelete mark and
+// recall. Text values cross it as UTF-8, translated to and from the table's
+// code page.
+//
+// Record buffers hold a small header (bookmark, bookmark flag, order
+// position), then the record exactly as stored, then the calculated fields.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset/blob_stream.h"
+#include "dataset/cursor.h"
+#include "dataset/dataset.h"
+#include "engine/field_codec.h"
+#include "engine/language.h"
+#include "index/index_defs.h"
+
+namespace norvale {
+
+class TDbfFile;
+class TStream;
+
+enum TDbfOpenMode { omNormal, omAutoCreate, omTemporary };
+enum TDbfStorage { stoMemory, stoFile };
+enum TDbfLanguageAction { laReadOnly, laForceOEM, laForceANSI, laDefault };
+
+class TDbfTable;
+
+// A memo stream in use; releases it when destroyed.
+class TBlobStreamRef {
+ public:
+  TBlobStreamRef() = default;
+  TBlobStreamRef(TDbfTable* table, TDbfBlobStream* stream) : table_(table), stream_(stream) {}
+  TBlobStreamRef(TBlobStreamRef&& other) noexcept { *this = std::move(other); }
+  TBlobStreamRef& operator=(TBlobStreamRef&& other) noexcept;
+  ~TBlobStreamRef() { Release(); }
+  TDbfBlobStream* operator->() const { return stream_; }
+  TDbfBlobStream& operator*() const { return *stream_; }
+  TDbfBlobStream* Get() const { return stream_; }
+  void Release();
+
+ private:
+  TDbfTable* table_ = nullptr;
+  TDbfBlobStream* stream_ = nullptr;
+};
+
+class TDbfTable : public TDataSet {
+ public:
+  static constexpr int kMajorVersion = 6;
+  static constexpr int kMinorVersion = 9;
+  // Record buffer header: bookmark (int32), flag (byte), order position (int32).
+  static constexpr int kBookmarkOffset = 0;
+  static constexpr int kFlagOffset = 4;
+  static constexpr int kOrderPositionOffset = 5;
+  static constexpr int kHeaderSize = 9;
+  static constexpr int kSpareBytes = 8;
+
+  TDbfTable();
+  ~TDbfTable() override;
+
+  // --- properties
+  TDateTimeHandling DateTimeHandling() const { return dateTimeHandling_; }
+  void SetDateTimeHandling(TDateTimeHandling value) { dateTimeHandling_ = value; }
+  bool Exclusive() const { return exclusive_; }
+  void SetExclusive(bool value);
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool value);
+  // The directory of the table as set, with a trailing "/" when not empty.
+  const std::string& FilePath() const { return filePath_; }
+  void SetFilePath(const std::string& path);
+  // The absolute directory: FilePath when absolute, otherwise FilePath
+  // resolved against the current directory (when it was set, or when the
+  // table is opened for an empty FilePath).
+  std::string FilePathFull() const;
+  const std::string& TableName() const { return tableName_; }
+  // Keeps the file-name part; a directory part becomes the FilePath.
+  void SetTableName(const std::string& name);
+  // FilePathFull followed by TableName.
+  std::string PhysicalTableName() const;
+  TDbfIndexDefs& IndexDefs() { return indexDefs_; }
+  TDbfIndexDefs& Indexes() { return indexDefs_; }
+  const std::string& IndexName() const { return indexName_; }
+  void SetIndexName(const std::string& name);
+  const std::string& IndexFieldNames() const { return indexFieldNames_; }
+  void SetIndexFieldNames(const std::string& names);
+  TDbfOpenMode OpenMode() const { return openMode_; }
+  void SetOpenMode(TDbfOpenMode mode) { openMode_ = mode; }
+  bool ShowDeleted() const { return showDeleted_; }
+  void SetShowDeleted(bool value);
+  TDbfStorage Storage() const { return storage_; }
+  void SetStorage(TDbfStorage storage);
+  // The caller's stream of a stoMemory table (it stays the caller's).
+  TStream* UserStream() const { return userStream_; }
+  void SetUserStream(TStream* stream);
+  bool StoreDefs() const { return storeDefs_; }
+  void SetStoreDefs(bool value) { storeDefs_ = value; }
+  int TableLevel() const { return tableLevel_; }
+  // 3, 4, 7 or 25; other values are ignored. Only while closed.
+  void SetTableLevel(int level);
+  // The engine version, "6.09".
+  std::string Version() const;
+  void SetVersion(const std::string&) {}
+
+  // --- events
+  std::function<void(TDbfTable&, bool& doCreate)> BeforeAutoCreate;
+  std::function<void(TDbfTable&, TDbfLanguageAction& action)> OnLanguageWarning;
+  TLocaleErrorEvent OnLocaleError;
+  std::function<void(bool& deleteLink)> OnIndexMissing;
+  // Replaces the built-in conversion: `toTable` true converts UTF-8 text to
+  // the table's code page. Returns the converted text.
+  std::function<std::string(TDbfTable&, std::string_view src, bool toTable)> OnTranslate;
+
+  // --- state for callers
+  TDbfFile* DbfFile() const { return dbfFile_.get(); }
+  TVirtualCursor* Cursor() const { return cursor_.get(); }
+  // 0 unknown code page, 1 ANSI, 2 OEM, 3 another installed code page.
+  int TranslationMode() const { return translationMode_; }
+  // The physical record number locked for editing, -1 when none.
+  int64_t EditRecNo() const { return editRecNo_; }
+  // The code page text is translated from and to.
+  int CodePage() const;
+  // The file's field definitions, for the table dialogs (null while closed).
+  const TDbfFieldDefs* NativeFieldDefs() const;
+
+  // True when there is no current record or it is marked deleted.
+  bool IsDeleted();
+  // Recalls the current record; see the .cpp for the state it leaves.
+  void Undelete();
+  int CompareBookmarks(const TBookmark& a, const TBookmark& b) const override;
+  // The record number a bookmark stands for (-1 for the null bookmark).
+  static int64_t BookmarkRecNo(const TBookmark& bookmark);
+  static TBookmark MakeBookmark(int64_t recNo);
+
+  // Opens the memo stream of `field` in the current record. Writing modes
+  // need edit or insert state ("Dataset not in edit or insert mode").
+  TBlobStreamRef OpenMemoStream(TField& field, TBlobStreamMode mode);
+
+  // --- dataset values
+  int RecordCount() override;
+  int RecNo() override;
+  void SetRecNo(int value) override;
+  bool GetFieldData(const TField& field, void* buffer) override;
+  void SetFieldData(TField& field, const void* buffer) override;
+  std::string TextFromTable(std::string_view bytes) override;
+  std::string TextToTable(std::string_view utf8, int maxBytes) override;
+  std::string ReadBlob(const TField& field) override;
+  void WriteBlob(TField& field, std::string_view value) override;
+  void SetFilter(const std::string& text) override;
+  void SetFiltered(bool value) override;
+
+ protected:
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() const override { return cursor_ != nullptr; }
+  void InternalInitFieldDefs() override;
+  std::unique_ptr<uint8_t[]> AllocRecordBuffer() override;
+  void InternalInitRecord(uint8_t* buffer) override;
+  TGetResult GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const TBookmark& bookmark) override;
+  void InternalSetToRecord(uint8_t* buffer) override;
+  TBookmark GetBookmarkData(const uint8_t* buffer) const override;
+  TBookmarkFlag GetBookmarkFlag(const uint8_t* buffer) const override;
+  void SetBookmarkFlag(uint8_t* buffer, TBookmarkFlag flag) override;
+  void InternalEdit() override;
+  void InternalCancel() override;
+  void InternalPost() override;
+  void InternalDelete() override;
+  bool GetCanModify() override;
+  void ClearCalcFields(uint8_t* buffer) override;
+  int CalcFieldsOffset() const override { return kHeaderSize + recordSize_; }
+
+ private:
+  friend class TBlobStreamRef;
+  void CheckClosed() const;
+  void BuildFieldDefs(const TDbfFile& file);
+  void DetermineTranslationMode();
+  void AddProductionIndexTags();
+  void CompileFilter();
+  void SelectIndex();
+  // The buffer field values are read from and written to in this state.
+  uint8_t* CurrentBuffer() const;
+  const TDbfFieldDef& FileField(const TField& field) const;
+  // Reads record `recNo` into `record`, through a read-ahead block while
+  // the walk goes forward through the file.
+  void ReadRecord(int64_t recNo, uint8_t* record);
+  void InvalidateReadAhead() { readAheadCount_ = 0; }
+  void ResetMemoStreams();
+  void WriteBackMemoStreams(uint8_t* record);
+  void ReleaseMemoStream(TDbfBlobStream* stream);
+  void LockAndRead(int64_t recNo, uint8_t* buffer);
+  int64_t BufferRecNo(const uint8_t* buffer) const;
+
+  // Published properties.
+  TDateTimeHandling dateTimeHandling_ = dtBDETimeStamp;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  std::string filePath_;
+  std::string filePathFull_;
+  std::string tableName_;
+  TDbfIndexDefs indexDefs_;
+  std::string indexName_;
+  std::string indexFieldNames_;
+  TDbfOpenMode openMode_ = omNormal;
+  bool showDeleted_ = false;
+  TDbfStorage storage_ = stoFile;
+  bool storeDefs_ = false;
+  int tableLevel_ = 4;
+
+  // Internal state.
+  std::unique_ptr<TDbfFile> dbfFile_;
+  std::unique_ptr<TVirtualCursor> cursor_;
+  std::vector<std::unique_ptr<TDbfBlobStream>> memoStreams_;
+  TStream* userStream_ = nullptr;
+  std::unique_ptr<uint8_t[]> tempBuffer_;
+  uint8_t* filterBuffer_ = nullptr;
+  int64_t editRecNo_ = -1;
+  uint8_t languageId_ = 0;
+  int translationMode_ = 0;
+  int codePage_ = 0;
+  int recordSize_ = 0;
+  bool rebuildingDefs_ = false;
+  // Field objects by field number, for the file field behind each.
+  std::vector<const TDbfFieldDef*> fileFields_;
+
+  // Records read ahead for forward walks.
+  std::vector<uint8_t> readAhead_;
+  int64_t readAheadFirst_ = 0;
+  int64_t readAheadCount_ = 0;
+  int64_t lastRecordRead_ = -1;
+};
+
+}  // namespace norvale
