@@ -553,9 +553,23 @@ bool TDbfTable::GetFieldData(const TField& field, void* buffer) {
     return true;
   }
   const TDbfFieldDef& def = FileField(field);
-  // A blob field's value in the record is the number of its first block.
-  const TFieldType request = field.IsBlob() ? ftInteger : field.DataType();
-  return dbfFile_->DecodeField(def, request, false, buffer, current + kHeaderSize);
+  // Without its memo file a blob field has no value to give.
+  if (field.IsBlob() && dbfFile_->MemoFileName().empty()) return false;
+  if (field.IsBlob()) {
+    // A blob field's value in the record is the number of its first block;
+    // block 0 is no value.
+    int32_t block = 0;
+    if (!dbfFile_->DecodeField(def, ftInteger, false, &block, current + kHeaderSize) || block <= 0) return false;
+    if (buffer) std::memcpy(buffer, &block, sizeof block);
+    return true;
+  }
+  // The codec consults the null flags only when asked for presence; a value
+  // read must honour them too.
+  if (buffer && def.NullPosition() >= 0 && dbfFile_->Codec().IsNullFlagged(def, current + kHeaderSize)) {
+    if (field.DataType() == ftString) static_cast<char*>(buffer)[0] = 0;
+    return false;
+  }
+  return dbfFile_->DecodeField(def, field.DataType(), false, buffer, current + kHeaderSize);
 }
 
 void TDbfTable::SetFieldData(TField& field, const void* buffer) {
