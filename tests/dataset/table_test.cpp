@@ -13,6 +13,7 @@
 #include "engine/messages.h"
 #include "engine/stream.h"
 #include "engine/table_file.h"
+#include "tests/dataset/dataset_tables.h"
 #include "tests/support/test_support.h"
 
 namespace norvale::test {
@@ -500,25 +501,6 @@ TEST(DbfTable, CalculatedFieldsAndRecordFilter) {
   table.SetFiltered(true);
   EXPECT_EQ(Names(table), (std::vector<std::string>{"P2", "P4", "P6", "P8", "P10"}));
   EXPECT_EQ(Message([&] { table.SetFilter("AGE > 3"); }), msg::kFilterNotAvailable);
-}
-
-// A memo table by hand: a dBASE IV .dbt or a FoxPro .fpt with no values yet.
-void WriteEmptyMemoTable(const TTempDir& dir, bool fox) {
-  TTableImage t;
-  t.versionByte = fox ? 0xF5 : 0x8B;
-  t.fields = {{"NAME", 'C', 8}, {"NOTES", 'M', fox ? 4 : 10}, {"N", 'N', 4}};
-  t.records.push_back(t.Record({"first", fox ? std::string(4, '\0') : "", "1"}));
-  t.records.push_back(t.Record({"second", fox ? std::string(4, '\0') : "", "2"}));
-  WriteFile(dir.File("memo.dbf"), t.Bytes());
-  std::vector<uint8_t> memo(512, 0);
-  if (fox) {
-    memo[3] = 8;  // next free block (big-endian), 64-byte blocks
-    memo[7] = 64;
-  } else {
-    memo[0] = 1;  // next free block
-    memo[21] = 2;  // block size 512 (little-endian at 20)
-  }
-  WriteFile(dir.File(fox ? "memo.fpt" : "memo.dbt"), memo);
 }
 
 TEST(DbfTable, MemoStreamsEditThroughTheDataset) {
