@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/bench_table.h"
+#include "dataset/dbf_table.h"
 #include "engine/table_file.h"
 
 namespace norvale {
@@ -159,7 +160,35 @@ void BM_DecodeField(benchmark::State& state) {
   SetRates(state, file.RecordCount(), file.RecordCount() * r.field->Size());
 }
 
+// What the viewer and the tools pay: the table object walking the records
+// one Next at a time and every field read as text.
+void BM_DatasetWalkAsText(benchmark::State& state) {
+  TDbfTable table;
+  table.SetTableName(Table().file.FileName());
+  table.SetReadOnly(true);
+  table.SetShowDeleted(true);
+  table.Open();
+  std::vector<TField*> fields;
+  for (int i = 0; i < table.FieldCount(); ++i) fields.push_back(&table.Fields(i));
+  int64_t records = 0;
+  std::string text;
+  for (auto _ : state) {
+    size_t characters = 0;
+    records = 0;
+    for (table.First(); !table.Eof(); table.Next()) {
+      for (TField* f : fields) {
+        f->GetText(text);
+        characters += text.size();
+      }
+      ++records;
+    }
+    benchmark::DoNotOptimize(characters);
+  }
+  SetRates(state, records, records * Table().file.RecordLength());
+}
+
 BENCHMARK(BM_ReadBlocks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DatasetWalkAsText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAllFields)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeField)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 
@@ -179,6 +208,10 @@ class TRatioReporter : public benchmark::ConsoleReporter {
     if (base == times_.end() || base->second <= 0) return;
     std::printf("\nCPU time relative to BM_ReadBlocks (same blocks, deletion flag only):\n");
     for (const auto& [name, time] : times_) std::printf("  %-28s %8.2fx\n", name.c_str(), time / base->second);
+    const auto decode = times_.find("BM_DecodeAllFields");
+    const auto walk = times_.find("BM_DatasetWalkAsText");
+    if (decode != times_.end() && walk != times_.end() && decode->second > 0)
+      std::printf("\nDataset walk (Next, every field as text) / raw decode loop: %.2fx\n", walk->second / decode->second);
   }
 
  private:

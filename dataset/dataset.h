@@ -207,11 +207,16 @@ class TDataSet {
   bool Filtered() const { return filtered_; }
   virtual void SetFiltered(bool value);
 
-  // --- values, in the in-memory forms of engine/field_codec.h
-  virtual bool GetFieldData(const TField& field, void* buffer) = 0;
+  // --- values, in the in-memory forms of engine/field_codec.h; `native`
+  // gives dates as day numbers (int32) instead of TDateTime.
+  virtual bool GetFieldData(const TField& field, void* buffer, bool native = false) = 0;
   virtual void SetFieldData(TField& field, const void* buffer) = 0;
   // Text between the table's code page and UTF-8.
   virtual std::string TextFromTable(std::string_view bytes) { return std::string(bytes); }
+  virtual void AppendTextFromTable(std::string& out, std::string_view bytes) { out += TextFromTable(bytes); }
+  // Where the stored form of a value already is its text as GetText gives
+  // it, appends that and returns true; false leaves the work to the field.
+  virtual bool AppendStoredText(const TField& field, std::string& out) { return false; }
   virtual std::string TextToTable(std::string_view utf8, int maxBytes);
   // The whole value of a blob field of the current record (UTF-8 for memo
   // text), and its replacement. Datasets without blobs raise.

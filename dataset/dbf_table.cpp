@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "dataset/dataset_messages.h"
+#include "engine/date_time.h"
 #include "engine/globals.h"
 #include "engine/messages.h"
 #include "engine/table_file.h"
@@ -542,7 +543,7 @@ const TDbfFieldDef& TDbfTable::FileField(const TField& field) const {
   return *fileFields_[at];
 }
 
-bool TDbfTable::GetFieldData(const TField& field, void* buffer) {
+bool TDbfTable::GetFieldData(const TField& field, void* buffer, bool native) {
   const uint8_t* current = CurrentBuffer();
   if (!current || !dbfFile_) return false;
   if (field.FieldKind() != fkData) {
@@ -569,7 +570,7 @@ bool TDbfTable::GetFieldData(const TField& field, void* buffer) {
     if (field.DataType() == ftString) static_cast<char*>(buffer)[0] = 0;
     return false;
   }
-  return dbfFile_->DecodeField(def, field.DataType(), false, buffer, current + kHeaderSize);
+  return dbfFile_->DecodeField(def, field.DataType(), native, buffer, current + kHeaderSize);
 }
 
 void TDbfTable::SetFieldData(TField& field, const void* buffer) {
@@ -589,12 +590,71 @@ void TDbfTable::SetFieldData(TField& field, const void* buffer) {
 }
 
 std::string TDbfTable::TextFromTable(std::string_view bytes) {
-  if (OnTranslate) return OnTranslate(*this, bytes, false);
-  if (IsAscii(bytes)) return std::string(bytes);
   std::string out;
-  // A code page without a converter still shows: as the ANSI code page.
-  if (!CodePageToUtf8(codePage_, bytes, out)) CodePageToUtf8(TDbfGlobals::Instance().AnsiCodePage(), bytes, out);
+  AppendTextFromTable(out, bytes);
   return out;
+}
+
+void TDbfTable::AppendTextFromTable(std::string& out, std::string_view bytes) {
+  if (OnTranslate) {
+    out += OnTranslate(*this, bytes, false);
+    return;
+  }
+  if (IsAscii(bytes)) {
+    out.append(bytes);
+    return;
+  }
+  if (!decoder_ || decoder_->CodePage() != codePage_) {
+    decoder_ = std::make_unique<TCodePageDecoder>(codePage_);
+    // A code page without a converter still shows: as the ANSI code page.
+    if (!decoder_->Valid()) decoder_ = std::make_unique<TCodePageDecoder>(TDbfGlobals::Instance().AnsiCodePage());
+  }
+  decoder_->AppendUtf8(out, bytes.data(), bytes.size());
+}
+
+bool TDbfTable::AppendStoredText(const TField& field, std::string& out) {
+  const TFieldType type = field.DataType();
+  if (type != ftFloat && type != ftDate) return false;
+  const uint8_t* current = CurrentBuffer();
+  if (!current || !dbfFile_ || field.FieldNo() < 1) return false;
+  const TDbfFieldDef& def = FileField(field);
+  const char letter = def.NativeFieldType();
+  const char* p = reinterpret_cast<const char*>(current + kHeaderSize + def.Offset());
+  const int size = def.Size();
+  if (type == ftDate) {
+    // Eight digits of a real date read as exactly that date.
+    if (letter != 'D' || size != 8) return false;
+    for (int i = 0; i < 8; ++i)
+      if (p[i] < '0' || p[i] > '9') return false;
+    const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+    const int m = (p[4] - '0') * 10 + (p[5] - '0'), d = (p[6] - '0') * 10 + (p[7] - '0');
+    if (!IsValidDate(y, m, d)) return false;
+    const char text[10] = {p[0], p[1], p[2], p[3], '-', p[4], p[5], '-', p[6], p[7]};
+    out.append(text, sizeof text);
+    return true;
+  }
+  // A number stored as [-]digits.decimals with exactly the field's decimals
+  // and no superfluous zero is already the text a fixed format gives.
+  if ((letter != 'N' && letter != 'F') || def.Precision() <= 0 || def.Precision() != field.Precision()) return false;
+  int begin = 0, end = size;
+  while (begin < end && p[begin] == ' ') ++begin;
+  while (end > begin && p[end - 1] == ' ') --end;
+  int i = begin;
+  if (i < end && p[i] == '-') ++i;
+  const int digitsStart = i;
+  while (i < end && p[i] >= '0' && p[i] <= '9') ++i;
+  const int intDigits = i - digitsStart;
+  if (intDigits == 0 || (intDigits > 1 && p[digitsStart] == '0') || i >= end || p[i] != '.') return false;
+  if (end - i - 1 != def.Precision() || intDigits > 15) return false;
+  bool allZero = true;
+  for (int k = i + 1; k < end; ++k) {
+    if (p[k] < '0' || p[k] > '9') return false;
+    allZero = allZero && p[k] == '0';
+  }
+  // "-0.00" prints without its sign.
+  if (p[begin] == '-' && allZero && intDigits == 1 && p[digitsStart] == '0') return false;
+  out.append(p + begin, static_cast<size_t>(end - begin));
+  return true;
 }
 
 std::string TDbfTable::TextToTable(std::string_view utf8, int maxBytes) {

@@ -24,6 +24,7 @@
 #include "engine/field_codec.h"
 #include "engine/language.h"
 #include "index/index_defs.h"
+#include "platform/text_codec.h"
 
 namespace norvale {
 
@@ -149,9 +150,11 @@ class TDbfTable : public TDataSet {
   int RecordCount() override;
   int RecNo() override;
   void SetRecNo(int value) override;
-  bool GetFieldData(const TField& field, void* buffer) override;
+  bool GetFieldData(const TField& field, void* buffer, bool native = false) override;
   void SetFieldData(TField& field, const void* buffer) override;
   std::string TextFromTable(std::string_view bytes) override;
+  void AppendTextFromTable(std::string& out, std::string_view bytes) override;
+  bool AppendStoredText(const TField& field, std::string& out) override;
   std::string TextToTable(std::string_view utf8, int maxBytes) override;
   std::string ReadBlob(const TField& field) override;
   void WriteBlob(TField& field, std::string_view value) override;
@@ -178,6 +181,11 @@ class TDbfTable : public TDataSet {
   void InternalPost() override;
   void InternalDelete() override;
   bool GetCanModify() override;
+  // A refresh shows what the file holds now, not what was read ahead.
+  void InternalRefresh() override {
+    InvalidateReadAhead();
+    lastRecordRead_ = -1;
+  }
   void ClearCalcFields(uint8_t* buffer) override;
   int CalcFieldsOffset() const override { return kHeaderSize + recordSize_; }
 
@@ -229,6 +237,8 @@ class TDbfTable : public TDataSet {
   uint8_t languageId_ = 0;
   int translationMode_ = 0;
   int codePage_ = 0;
+  // Table text to UTF-8, resolved once per open.
+  std::unique_ptr<TCodePageDecoder> decoder_;
   int recordSize_ = 0;
   bool rebuildingDefs_ = false;
   // Field objects by field number, for the file field behind each.

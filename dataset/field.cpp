@@ -96,7 +96,6 @@ class TValueBuffer {
   explicit TValueBuffer(size_t size) {
     if (size > sizeof small_) large_.resize(size);
     data_ = size > sizeof small_ ? large_.data() : small_;
-    std::memset(data_, 0, std::min(size, sizeof small_));
   }
   uint8_t* Data() { return data_; }
   template <typename T>
@@ -356,45 +355,73 @@ bool TField::ReadNumber(double* value, int64_t* integer, bool* isInteger) const 
 }
 
 std::string TField::AsString() const {
-  if (IsBlob()) return dataSet_->ReadBlob(*this);
+  std::string out;
+  GetText(out);
+  return out;
+}
+
+void TField::GetText(std::string& out) const {
+  out.clear();
+  if (IsBlob()) {
+    out = dataSet_->ReadBlob(*this);
+    return;
+  }
+  if (kind_ == fkData && dataSet_->AppendStoredText(*this, out)) return;
+  char number[64];
+  auto appendNumber = [&](std::to_chars_result r) { out.append(number, r.ptr); };
   switch (dataType_) {
     case ftString:
     case ftFixedChar:
     case ftWideString: {
       TValueBuffer v(static_cast<size_t>(size_) + 1);
-      if (!GetData(v.Data())) return std::string();
+      if (!GetData(v.Data())) return;
       const char* text = reinterpret_cast<const char*>(v.Data());
-      return dataSet_->TextFromTable(std::string_view(text, strnlen(text, static_cast<size_t>(size_))));
+      dataSet_->AppendTextFromTable(out, std::string_view(text, strnlen(text, static_cast<size_t>(size_))));
+      return;
     }
     case ftBoolean: {
       TValueBuffer v(2);
-      if (!GetData(v.Data())) return std::string();
-      return v.As<int16_t>() ? "True" : "False";
+      if (GetData(v.Data())) out = v.As<int16_t>() ? "True" : "False";
+      return;
     }
-    case ftDate:
+    case ftDate: {
+      // As a day number: no round trip through the date-time double.
+      TValueBuffer v(8);
+      if (!dataSet_->GetFieldData(*this, v.Data(), true)) return;
+      int year, month, day;
+      DateFromDayNumber(v.As<int32_t>(), &year, &month, &day);
+      if (year < 0 || year > 9999) {
+        appendNumber(std::to_chars(number, number + sizeof number, v.As<int32_t>()));
+        return;
+      }
+      char text[10] = {char('0' + year / 1000), char('0' + year / 100 % 10), char('0' + year / 10 % 10),
+                       char('0' + year % 10), '-', char('0' + month / 10), char('0' + month % 10), '-',
+                       char('0' + day / 10), char('0' + day % 10)};
+      out.append(text, sizeof text);
+      return;
+    }
     case ftTime:
     case ftDateTime: {
       TValueBuffer v(8);
-      if (!GetData(v.Data())) return std::string();
-      return FormatDateTimeText(dataType_, v.As<double>());
+      if (GetData(v.Data())) out = FormatDateTimeText(dataType_, v.As<double>());
+      return;
     }
     case ftBCD: {
       TValueBuffer v(8);
-      if (!GetData(v.Data())) return std::string();
-      return FormatScaled(v.As<int64_t>());
+      if (GetData(v.Data())) out = FormatScaled(v.As<int64_t>());
+      return;
     }
     case ftBytes:
     case ftVarBytes: {
       TValueBuffer v(static_cast<size_t>(size_));
-      if (!GetData(v.Data())) return std::string();
+      if (!GetData(v.Data())) return;
       static const char kHex[] = "0123456789ABCDEF";
-      std::string out;
       out.reserve(static_cast<size_t>(size_) * 2);
       for (int i = 0; i < size_; ++i) {
         out += kHex[v.Data()[i] >> 4];
         out += kHex[v.Data()[i] & 15];
       }
-      return out;
+      return;
     }
     default:
       break;
@@ -402,8 +429,17 @@ std::string TField::AsString() const {
   double d = 0;
   int64_t i = 0;
   bool isInteger = false;
-  if (!IsNumeric() || !ReadNumber(&d, &i, &isInteger)) return std::string();
-  return isInteger ? FormatInteger(i) : FormatDouble(d, precision_);
+  if (!IsNumeric() || !ReadNumber(&d, &i, &isInteger)) return;
+  if (d == 0) d = 0;  // no "-0.00"
+  if (isInteger) {
+    appendNumber(std::to_chars(number, number + sizeof number, i));
+  } else if (std::isfinite(d) && std::fabs(d) < 1e30) {
+    appendNumber(precision_ > 0 ? std::to_chars(number, number + sizeof number, d, std::chars_format::fixed,
+                                                std::min(precision_, 30))
+                                : std::to_chars(number, number + sizeof number, d));
+  } else {
+    out = FormatDouble(d, precision_);
+  }
 }
 
 int64_t TField::AsLargeInt() const {

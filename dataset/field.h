@@ -94,6 +94,9 @@ class TField {
 
   bool IsNull() const;
   std::string AsString() const;
+  // AsString into a caller's string, whose capacity is reused: the form for
+  // loops over many records.
+  void GetText(std::string& out) const;
   int32_t AsInteger() const;
   int64_t AsLargeInt() const;
   double AsFloat() const;

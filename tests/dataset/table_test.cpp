@@ -118,6 +118,38 @@ TEST(DbfTable, WalksBothWaysSkippingDeleted) {
   EXPECT_TRUE(table.FieldByName("OK").AsBoolean());
 }
 
+TEST(DbfTable, StoredNumbersAndDatesReadAsCanonicalText) {
+  TTempDir dir;
+  TTableImage t;
+  t.fields = {{"AMOUNT", 'N', 8, 2}, {"WHEN", 'D', 8}, {"BIG", 'N', 20, 0}};
+  const std::vector<std::vector<std::string>> rows = {
+      {"   12.50", "20240229", "  -9007199254740993"}, {"  012.50", "20240230", "                   0"},
+      {"   -0.00", "2024022x", " "},                   {"    12.5", "        ", "12345678901234567890"},
+      {"  -3.75 ", "00000000", "-1"},                  {"   1e+02", "19991231", "abc"}};
+  for (const auto& r : rows) t.records.push_back(t.Record(r));
+  WriteFile(dir.File("n.dbf"), t.Bytes());
+  TDbfTable table;
+  table.SetTableName(dir.File("n.dbf"));
+  table.Open();
+  std::vector<std::string> seen;
+  std::string text;
+  for (; !table.Eof(); table.Next())
+    for (int i = 0; i < table.FieldCount(); ++i) {
+      table.Fields(i).GetText(text);
+      seen.push_back(text);
+      EXPECT_EQ(text, table.Fields(i).AsString());
+    }
+  // Whether taken from the stored text or computed, the same canonical
+  // form: the field's decimals, no leading zeros, no negative zero; an
+  // impossible date is the date-time 0, as the codec reads it.
+  EXPECT_EQ(seen, (std::vector<std::string>{"12.50", "2024-02-29", "-9007199254740993",  //
+                                            "12.50", "1899-12-30", "0",                  //
+                                            "0.00", "2024-02-01", "",                    //
+                                            "12.50", "", "0",                            //
+                                            "-3.75", "1899-12-30", "-1",                 //
+                                            "100.00", "1999-12-31", "0"}));
+}
+
 TEST(DbfTable, BookmarksCompareByRecordNumber) {
   TTempDir dir;
   TDbfTable table;
