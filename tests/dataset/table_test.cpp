@@ -92,6 +92,17 @@ TEST(DbfTable, DeletedRecordsHiddenUnlessShown) {
   table.SetShowDeleted(false);
   EXPECT_TRUE(table.IsEmpty());
   EXPECT_TRUE(Names(table).empty());
+  // Recalling one and deleting it again empties the view once more.
+  table.SetShowDeleted(true);
+  table.SetRecNo(2);
+  table.Undelete();
+  table.Post();
+  table.SetShowDeleted(false);
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"P2"}));
+  table.Delete();
+  EXPECT_TRUE(table.IsEmpty());
+  EXPECT_EQ(table.RecNo(), 0);
+  EXPECT_EQ(table.RecordCount(), 3);
 }
 
 TEST(DbfTable, WalksBothWaysSkippingDeleted) {

@@ -2,13 +2,19 @@
 // edits is locked for the other, and what one posts the other reads.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "dataset/dbf_table.h"
 #include "engine/messages.h"
+#include "tests/dataset/dataset_tables.h"
 #include "tests/support/test_support.h"
 
 namespace norvale::test {
@@ -88,6 +94,63 @@ TEST(DbfTableTwoProcesses, RecordLockedAndPostedValuesSeen) {
   EXPECT_EQ(table.EditRecNo(), 1);
   table.Cancel();
   for (int fd : {up[0], up[1], down[0], down[1]}) close(fd);
+}
+
+// In a child whose files cannot grow: appending a record, and storing a
+// memo value that needs new blocks, must fail with the write error and leave
+// the dataset editing, so nothing is lost silently.
+[[noreturn]] void PostOnAFullDisk(const std::string& dir) {
+  int code = 0;
+  try {
+    std::signal(SIGXFSZ, SIG_IGN);
+    TDbfTable table;
+    table.SetTableName(dir + "/memo.dbf");
+    table.Open();
+    const rlimit limit{static_cast<rlim_t>(std::filesystem::file_size(dir + "/memo.dbf")),
+                       static_cast<rlim_t>(RLIM_INFINITY)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(20);
+    auto failsWithWriteError = [&] {
+      try {
+        table.Post();
+      } catch (const EDbfWriteError& e) {
+        return std::string(e.what()) == msg::kWriteError;
+      }
+      return false;
+    };
+    table.Append();
+    table.FieldByName("NAME").SetAsString("lost?");
+    if (!failsWithWriteError()) code = 21;
+    else if (table.State() != dsInsert) code = 22;
+    table.Cancel();
+    if (table.RecordCount() != 2) code = 23;
+    table.Edit();
+    table.FieldByName("NOTES").SetAsString(std::string(5000, 'z'));  // the memo file is 512 bytes
+    if (!code && !failsWithWriteError()) code = 24;
+    else if (!code && table.State() != dsEdit) code = 25;
+    table.Cancel();
+  } catch (...) {
+    code = 26;
+  }
+  _exit(code);
+}
+
+TEST(DbfTableWriteFailure, PostOnAFullDiskKeepsTheEdit) {
+  TTempDir dir;
+  WriteEmptyMemoTable(dir, false);
+  const std::vector<uint8_t> before = ReadFile(dir.File("memo.dbf"));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) PostOnAFullDisk(dir.Path());
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The table reads as before: two records, no memo.
+  TDbfTable table;
+  table.SetTableName(dir.File("memo.dbf"));
+  table.Open();
+  EXPECT_EQ(table.RecordCount(), 2);
+  EXPECT_TRUE(table.FieldByName("NOTES").IsNull());
 }
 
 }  // namespace
