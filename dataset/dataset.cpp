@@ -444,19 +444,9 @@ int TDataSet::GetPriorRecords() {
 
 void TDataSet::GetCalcFields(uint8_t* buffer) {
   if (calcFieldsSize_ == 0 && !OnCalcFields) return;
-  const TDataSetState old = SetTempState(dsCalcFields);
-  uint8_t* oldBuffer = calcBuffer_;
-  calcBuffer_ = buffer;
-  try {
-    ClearCalcFields(buffer);
-    if (OnCalcFields) OnCalcFields(*this);
-  } catch (...) {
-    calcBuffer_ = oldBuffer;
-    RestoreState(old);
-    throw;
-  }
-  calcBuffer_ = oldBuffer;
-  RestoreState(old);
+  TTempState scope(*this, dsCalcFields, calcBuffer_, buffer);
+  ClearCalcFields(buffer);
+  if (OnCalcFields) OnCalcFields(*this);
 }
 
 // ---------------------------------------------------------------- moving

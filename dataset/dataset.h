@@ -263,6 +263,28 @@ class TDataSet {
   // Where calculated values live in a buffer; -1 when they have no room.
   virtual int CalcFieldsOffset() const { return -1; }
 
+  // A transient state and the buffer it reads, for the length of a scope:
+  // computing calculated fields or judging a record for a filter.
+  class TTempState {
+   public:
+    TTempState(TDataSet& dataSet, TDataSetState state, uint8_t*& bufferSlot, uint8_t* buffer)
+        : dataSet_(dataSet), old_(dataSet.SetTempState(state)), slot_(bufferSlot), oldBuffer_(bufferSlot) {
+      slot_ = buffer;
+    }
+    ~TTempState() {
+      slot_ = oldBuffer_;
+      dataSet_.RestoreState(old_);
+    }
+    TTempState(const TTempState&) = delete;
+    TTempState& operator=(const TTempState&) = delete;
+
+   private:
+    TDataSet& dataSet_;
+    TDataSetState old_;
+    uint8_t*& slot_;
+    uint8_t* oldBuffer_;
+  };
+
   // --- helpers for derived classes
   void CheckActive() const;
   void CheckInactive() const;

@@ -449,18 +449,8 @@ TGetResult TDbfTable::GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) {
       PutInt32(buffer + kOrderPositionOffset, static_cast<int32_t>(cursor_->GetOrderPosition()));
       GetCalcFields(buffer);
       if (Filtered() && OnFilterRecord) {
-        const TDataSetState old = SetTempState(dsFilter);
-        uint8_t* oldFilterBuffer = filterBuffer_;
-        filterBuffer_ = buffer;
-        try {
-          OnFilterRecord(*this, accepted);
-        } catch (...) {
-          filterBuffer_ = oldFilterBuffer;
-          RestoreState(old);
-          throw;
-        }
-        filterBuffer_ = oldFilterBuffer;
-        RestoreState(old);
+        TTempState scope(*this, dsFilter, filterBuffer_, buffer);
+        OnFilterRecord(*this, accepted);
       }
     }
     if (!accepted && result == grOK && mode == gmCurrent) result = grError;
