@@ -680,6 +680,46 @@ int CompareLocale(std::string_view a, std::string_view b, bool ignoreCase) {
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
+bool CollationIsRootOrder(bool ignoreCase) {
+  const UCollator* coll = CollatorFor(CurrentLocale(), ignoreCase);
+  if (!coll) return false;
+  int32_t rulesLength = 0;
+  ucol_getRules(coll, &rulesLength);
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t reorderCount = ucol_getReorderCodes(coll, nullptr, 0, &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) status = U_ZERO_ERROR;
+  auto attribute = [&](UColAttribute a) { return ucol_getAttribute(coll, a, &status); };
+  const bool plain = rulesLength == 0 && reorderCount == 0 && attribute(UCOL_ALTERNATE_HANDLING) == UCOL_NON_IGNORABLE &&
+                     attribute(UCOL_NUMERIC_COLLATION) == UCOL_OFF && attribute(UCOL_CASE_LEVEL) == UCOL_OFF &&
+                     attribute(UCOL_CASE_FIRST) == UCOL_OFF;
+  return plain && U_SUCCESS(status);
+}
+
+size_t MapCaseUtf8Into(std::string_view text, char* out, size_t capacity, bool toUpper) {
+  const UCaseMap* map = text.empty() ? nullptr : CaseMapFor(CurrentLocale());
+  if (!map) {
+    if (text.size() <= capacity) std::memcpy(out, text.data(), text.size());
+    return text.size();
+  }
+  const auto room = static_cast<int32_t>(std::min<size_t>(capacity, INT32_MAX));
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t n = toUpper ? ucasemap_utf8ToUpper(map, out, room, text.data(), static_cast<int32_t>(text.size()), &status)
+                            : ucasemap_utf8ToLower(map, out, room, text.data(), static_cast<int32_t>(text.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) return static_cast<size_t>(n);
+  if (U_FAILURE(status)) {
+    if (text.size() <= capacity) std::memcpy(out, text.data(), text.size());
+    return text.size();
+  }
+  return static_cast<size_t>(n);
+}
+
+size_t UpperUtf8Into(std::string_view text, char* out, size_t capacity) {
+  return MapCaseUtf8Into(text, out, capacity, true);
+}
+size_t LowerUtf8Into(std::string_view text, char* out, size_t capacity) {
+  return MapCaseUtf8Into(text, out, capacity, false);
+}
+
 std::string UpperUtf8(std::string_view text) { return MapCaseUtf8(text, true); }
 std::string LowerUtf8(std::string_view text) { return MapCaseUtf8(text, false); }
 

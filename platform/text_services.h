@@ -50,11 +50,23 @@ bool Utf8ToCodePage(int codePage, std::string_view utf8, std::string& out);
 // user's locale: tertiary strength, secondary when `ignoreCase` (accents
 // still count, letter case does not).
 int CompareLocale(std::string_view a, std::string_view b, bool ignoreCase);
+// True when CompareLocale uses the root order untouched for the user's
+// locale (no tailoring, reordering, numeric or case options, punctuation not
+// ignored). Then texts of printable ASCII (0x20-0x7E) are equal exactly when
+// their bytes are (letter case aside when `ignoreCase`), and texts made only
+// of digits, blanks, "-" and "." order as their bytes do, so callers may
+// skip the collator for them.
+bool CollationIsRootOrder(bool ignoreCase);
 
 // Full Unicode case mapping by the rules of the user's locale; the length may
 // change ("ß" upper-cases to "SS"). Bytes that are not UTF-8 pass unchanged.
 std::string UpperUtf8(std::string_view text);
 std::string LowerUtf8(std::string_view text);
+// The same into the caller's buffer, for callers that must not allocate:
+// writes at most `capacity` bytes and returns the length the mapped text
+// needs; when that exceeds `capacity`, call again with more room.
+size_t UpperUtf8Into(std::string_view text, char* out, size_t capacity);
+size_t LowerUtf8Into(std::string_view text, char* out, size_t capacity);
 
 // In-place case mapping of 8-bit text in a code page, so lengths never change.
 // On a single-byte page a character changes when its upper/lower case is one

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/record_writer.h"
+#include "dataset/dbf_table.h"
 #include "engine/exceptions.h"
 #include "engine/stream.h"
 #include "engine/table_file.h"
@@ -34,6 +35,51 @@ void FuzzTable(const uint8_t* data, size_t size) {
     table.AppendRecord(record.data());
   } catch (const Exception&) {
     // A refused table: the expected outcome for most mutations.
+  }
+  FuzzDataset(data, size);
+}
+
+void FuzzDataset(const uint8_t* data, size_t size) {
+  TMemoryStream stream;
+  stream.WriteAt(0, data, size);
+  TDbfTable table;
+  table.SetStorage(stoMemory);
+  table.SetUserStream(&stream);
+  table.OnLanguageWarning = [](TDbfTable&, TDbfLanguageAction& action) { action = laDefault; };
+  std::string text;
+  try {
+    table.Open();
+    for (const bool showDeleted : {true, false}) {
+      table.SetShowDeleted(showDeleted);
+      for (table.First(); !table.Eof(); table.Next())
+        for (int i = 0; i < table.FieldCount(); ++i) {
+          table.Fields(i).GetText(text);
+          table.Fields(i).IsNull();
+        }
+      for (table.Last(); !table.Bof(); table.Prior()) table.IsDeleted();
+    }
+    // The editing cycle on whatever the bytes hold.
+    table.SetShowDeleted(true);
+    table.First();
+    if (!table.CanModify() || table.IsEmpty()) return;
+    table.Edit();
+    for (int i = 0; i < table.FieldCount(); ++i) {
+      TField& field = table.Fields(i);
+      if (field.ReadOnly()) continue;
+      field.GetText(text);
+      try {
+        field.SetAsString(text);
+      } catch (const EConvertError&) {
+        // Text another program stored need not make a value of the type.
+      }
+    }
+    table.Post();
+    table.Delete();
+    table.SetRecNo(1);
+    table.Undelete();
+    table.Cancel();
+  } catch (const Exception&) {
+    // Refused or failed cleanly.
   }
 }
 

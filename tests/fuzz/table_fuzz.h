@@ -9,5 +9,7 @@ namespace norvale::fuzz {
 // Returns normally for a readable table and for one the engine refuses; any
 // other outcome (a crash, a sanitizer report, another exception) is a fault.
 void FuzzTable(const uint8_t* data, size_t size);
+// The same bytes through the table object: walks, text reads, an edit cycle.
+void FuzzDataset(const uint8_t* data, size_t size);
 
 }  // namespace norvale::fuzz
