@@ -9,6 +9,7 @@
 #include "engine/language.h"
 #include "engine/memo_file.h"
 #include "engine/table_file.h"
+#include "expr/table_parser.h"
 #include "platform/text_codec.h"
 
 namespace norvale::cli {
@@ -16,13 +17,15 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: norvale-cli info TABLE [--codepage N]\n"
-    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N]\n";
+    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N] [--where EXPR]\n";
 
 struct TArguments {
   std::string command;
   std::string table;
   TDumpOptions dump;
   int codePage = 0;
+  bool hasWhere = false;
+  std::string where;
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -47,6 +50,9 @@ TArguments Parse(int argc, char** argv) {
         a.dump.format = TOutputFormat::kCsv;
       else
         UsageError("unknown format \"" + f + "\"");
+    } else if (arg == "--where") {
+      a.where = value("--where");
+      a.hasWhere = true;
     } else if (arg == "--deleted") {
       a.dump.includeDeleted = true;
     } else if (arg == "--codepage") {
@@ -68,6 +74,7 @@ TArguments Parse(int argc, char** argv) {
   a.command = positional[0];
   a.table = positional[1];
   if (a.command != "info" && a.command != "dump") UsageError("unknown command \"" + a.command + "\"");
+  if (a.hasWhere && a.command != "dump") UsageError("--where applies to dump only");
   return a;
 }
 
@@ -122,7 +129,29 @@ int Run(int argc, char** argv) {
     if (args.command == "info") {
       PrintInfo(table, text);
     } else {
-      TRecordWriter writer(table, text, args.dump, stdout);
+      TDumpOptions options = args.dump;
+      // The rules of a table filter: text fields trimmed and in UTF-8,
+      // "*" wildcards, no case; a record passes when the value's first byte
+      // is not zero.
+      TDbfParser filter(&table);
+      if (args.hasWhere) {
+        try {
+          filter.SetRawStrings(false);
+          filter.SetPartialCompare(true);
+          filter.SetIgnoreCase(true);
+          filter.ParseExpression(args.where);
+        } catch (const Exception& e) {
+          throw Exception(std::string("Filter error: ") + e.what());
+        }
+        options.accept = [&filter](const uint8_t* record) {
+          try {
+            return filter.EvaluateRecord(record)[0] != 0;
+          } catch (const Exception& e) {
+            throw Exception(std::string("Filter error: ") + e.what());
+          }
+        };
+      }
+      TRecordWriter writer(table, text, options, stdout);
       writer.WriteAll();
     }
     return 0;

@@ -834,6 +834,7 @@ template <bool kJson>
                                                                char* out) {
   const bool deleted = record[0] == '*';
   if (deleted && !options_.includeDeleted) return out;
+  if (options_.accept && !options_.accept(record)) return out;
   if (!kJson) {
     if (options_.includeDeleted) out = deleted ? Put(out, "true,") : Put(out, "false,");
   } else {

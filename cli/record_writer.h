@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ enum class TOutputFormat { kJson, kCsv };
 struct TDumpOptions {
   TOutputFormat format = TOutputFormat::kJson;
   bool includeDeleted = false;
+  // When set, only the records it accepts are written (given the record
+  // image); what it raises ends the dump.
+  std::function<bool(const uint8_t* record)> accept;
 };
 
 class TRecordWriter {
