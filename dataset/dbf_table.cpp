@@ -604,13 +604,39 @@ void TDbfTable::AppendTextFromTable(std::string& out, std::string_view bytes) {
 
 bool TDbfTable::AppendStoredText(const TField& field, std::string& out) {
   const TFieldType type = field.DataType();
-  if (type != ftFloat && type != ftDate) return false;
+  if (type != ftFloat && type != ftDate && type != ftString && type != ftInteger) return false;
   const uint8_t* current = CurrentBuffer();
   if (!current || !dbfFile_ || field.FieldNo() < 1) return false;
   const TDbfFieldDef& def = FileField(field);
   const char letter = def.NativeFieldType();
   const char* p = reinterpret_cast<const char*>(current + kHeaderSize + def.Offset());
   const int size = def.Size();
+  if (def.NullPosition() >= 0) return false;  // the null flags decide: the long way
+  if (type == ftString) {
+    // The text as the codec gives it: trailing blanks off, then up to the
+    // first zero byte.
+    if (letter != 'C' || size != field.Size()) return false;
+    int end = size;
+    while (end > 0 && p[end - 1] == ' ') --end;
+    const void* zero = std::memchr(p, 0, static_cast<size_t>(end));
+    if (zero) end = static_cast<int>(static_cast<const char*>(zero) - p);
+    AppendTextFromTable(out, std::string_view(p, static_cast<size_t>(end)));
+    return true;
+  }
+  if (type == ftInteger) {
+    // Digits with no superfluous zero or sign are the integer's own text.
+    if (letter != 'N' && letter != 'F') return false;
+    int begin = 0, end = size;
+    while (begin < end && p[begin] == ' ') ++begin;
+    while (end > begin && p[end - 1] == ' ') --end;
+    int i = begin + (begin < end && p[begin] == '-' ? 1 : 0);
+    const int digits = end - i;
+    if (digits < 1 || digits > 9 || (p[i] == '0' && (digits > 1 || i > begin))) return false;
+    for (int k = i; k < end; ++k)
+      if (p[k] < '0' || p[k] > '9') return false;
+    out.append(p + begin, static_cast<size_t>(end - begin));
+    return true;
+  }
   if (type == ftDate) {
     // Eight digits of a real date read as exactly that date.
     if (letter != 'D' || size != 8) return false;

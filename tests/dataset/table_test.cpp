@@ -132,11 +132,14 @@ TEST(DbfTable, WalksBothWaysSkippingDeleted) {
 TEST(DbfTable, StoredNumbersAndDatesReadAsCanonicalText) {
   TTempDir dir;
   TTableImage t;
-  t.fields = {{"AMOUNT", 'N', 8, 2}, {"WHEN", 'D', 8}, {"BIG", 'N', 20, 0}};
+  t.fields = {{"AMOUNT", 'N', 8, 2}, {"WHEN", 'D', 8}, {"BIG", 'N', 20, 0}, {"ID", 'N', 6, 0}, {"S", 'C', 6}};
   const std::vector<std::vector<std::string>> rows = {
-      {"   12.50", "20240229", "  -9007199254740993"}, {"  012.50", "20240230", "                   0"},
-      {"   -0.00", "2024022x", " "},                   {"    12.5", "        ", "12345678901234567890"},
-      {"  -3.75 ", "00000000", "-1"},                  {"   1e+02", "19991231", "abc"}};
+      {"   12.50", "20240229", "  -9007199254740993", "    42", "ab  \0x"},
+      {"  012.50", "20240230", "                   0", "   -0 ", std::string("a\0b   ", 6)},
+      {"   -0.00", "2024022x", " ", "  0042", "      "},
+      {"    12.5", "        ", "12345678901234567890", "+7", " lead"},
+      {"  -3.75 ", "00000000", "-1", "-12345", "x"},
+      {"   1e+02", "19991231", "abc", "1 2", "\xE9t\xE9"}};
   for (const auto& r : rows) t.records.push_back(t.Record(r));
   WriteFile(dir.File("n.dbf"), t.Bytes());
   TDbfTable table;
@@ -149,16 +152,25 @@ TEST(DbfTable, StoredNumbersAndDatesReadAsCanonicalText) {
       table.Fields(i).GetText(text);
       seen.push_back(text);
       EXPECT_EQ(text, table.Fields(i).AsString());
+      // The codec's own reading, the long way round.
+      if (table.Fields(i).DataType() == ftInteger && !table.Fields(i).IsNull())
+        EXPECT_EQ(text, std::to_string(table.Fields(i).AsInteger()));
+      if (table.Fields(i).DataType() == ftString && table.RecNo() < 6) {
+        char decoded[16] = {};
+        table.DbfFile()->DecodeField(table.NativeFieldDefs()->Item(i), ftString, false, decoded,
+                                     table.ActiveBuffer() + TDbfTable::kHeaderSize);
+        EXPECT_EQ(text, std::string(decoded, strnlen(decoded, sizeof decoded)));
+      }
     }
   // Whether taken from the stored text or computed, the same canonical
   // form: the field's decimals, no leading zeros, no negative zero; an
   // impossible date is the date-time 0, as the codec reads it.
-  EXPECT_EQ(seen, (std::vector<std::string>{"12.50", "2024-02-29", "-9007199254740993",  //
-                                            "12.50", "1899-12-30", "0",                  //
-                                            "0.00", "2024-02-01", "",                    //
-                                            "12.50", "", "0",                            //
-                                            "-3.75", "1899-12-30", "-1",                 //
-                                            "100.00", "1999-12-31", "0"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"12.50", "2024-02-29", "-9007199254740993", "42", "ab",    //
+                                            "12.50", "1899-12-30", "0", "0", "a",                       //
+                                            "0.00", "2024-02-01", "", "42", "",                         //
+                                            "12.50", "", "0", "7", " lead",                             //
+                                            "-3.75", "1899-12-30", "-1", "-12345", "x",                 //
+                                            "100.00", "1999-12-31", "0", "0", "été"}));
 }
 
 TEST(DbfTable, BookmarksCompareByRecordNumber) {
