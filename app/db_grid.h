@@ -1,0 +1,39 @@
+// TDBGrid: the main window's data grid over TDbfGridModel.
+//
+// The grid's current row is the table's current record in both directions:
+// moving in the grid moves the table (posting an edit of the row left), and
+// any move of the table moves the grid.
+#pragma once
+
+#include <QTableView>
+
+namespace norvale {
+
+class TDbfGridModel;
+
+class TDBGrid : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit TDBGrid(QWidget* parent = nullptr);
+  void SetGridModel(TDbfGridModel* model);
+  TDbfGridModel* GridModel() const { return model_; }
+  // The field of the current column, as the grid's selected field.
+  int SelectedColumn() const;
+  void SetSelectedColumn(int column);
+  // Default widths after the columns were rebuilt for a newly opened table.
+  void ApplyDefaultWidths();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void FollowTable(int row);
+  void UpdateRowHeight();
+  TDbfGridModel* model_ = nullptr;
+  int following_ = 0;
+};
+
+}  // namespace norvale

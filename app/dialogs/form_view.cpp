@@ -1,0 +1,145 @@
+#include "app/dialogs/form_view.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/db_controls.h"
+#include "app/db_grid.h"
+#include "app/ui_services.h"
+#include "dataset/dbf_table.h"
+
+namespace norvale {
+
+namespace {
+constexpr int kTop = 45;
+constexpr int kRowStep = 18;
+constexpr int kMemoExtra = 76;
+constexpr int kMemoHeight = 95;
+constexpr int kCaptionLeft = 12;
+constexpr int kCaptionWidth = 110;
+constexpr int kEditorLeft = 120;
+}  // namespace
+
+TFormView::TFormView(TDataSource* source, QWidget* parent) : QDialog(parent, Qt::Window), source_(source) {
+  setWindowTitle(QStringLiteral("Form View"));
+  setObjectName(QStringLiteral("FormView"));
+  setModal(false);
+  resize(784, 584);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  auto* pages = new QTabWidget(this);
+  auto* page = new QWidget(pages);
+  pages->addTab(page, QStringLiteral("All Fields"));
+  auto* pageLayout = new QVBoxLayout(page);
+
+  auto* top = new QHBoxLayout;
+  navigator_ = new TDBNavigator(page);
+  navigator_->SetDataSource(source);
+  top->addWidget(navigator_);
+  auto* print = new QPushButton(QStringLiteral("\U0001F5B6"), page);
+  print->setToolTip(QStringLiteral("Print (arrives with printing)"));
+  print->setEnabled(false);
+  top->addWidget(print);
+  auto* close = new QPushButton(QStringLiteral("\u2716"), page);
+  close->setToolTip(QStringLiteral("Close"));
+  connect(close, &QPushButton::clicked, this, &QDialog::close);
+  top->addWidget(close);
+  top->addStretch();
+  pageLayout->addLayout(top);
+
+  scroll_ = new QScrollArea(page);
+  box_ = new QWidget;
+  box_->setObjectName(QStringLiteral("ScrollBox1"));
+  scroll_->setWidget(box_);
+  scroll_->setWidgetResizable(false);
+  pageLayout->addWidget(scroll_, 1);
+
+  auto* link = new QLabel(
+      QStringLiteral("<a href=\"%1\">Norvale home page</a>").arg(HelpPageUrl(QStringLiteral("index.html"))), this);
+  link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+  connect(link, &QLabel::linkActivated, this, [](const QString& url) { Ui().OpenUrl(QUrl(url)); });
+  layout->addWidget(pages, 1);
+  layout->addWidget(link);
+}
+
+void TFormView::RemoveEditors() {
+  const auto children = box_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+  for (QWidget* child : children) {
+    // Unbind at once: a control waiting for deletion must not follow the
+    // table any more.
+    if (auto* edit = qobject_cast<TDBEdit*>(child)) edit->SetDataSource(nullptr);
+    if (auto* memo = qobject_cast<TDBMemo*>(child)) memo->SetDataSource(nullptr);
+    child->hide();
+    child->setParent(nullptr);
+    child->deleteLater();
+  }
+  box_->resize(0, 0);
+}
+
+void TFormView::Build(TDBGrid* grid, TDbfTable* table) {
+  RemoveEditors();
+  QAbstractItemModel* model = grid->model();
+  if (!model) return;
+  const int formWidth = width();
+  int extra = 0;
+  int bottom = 0;
+  int right = 0;
+  for (int i = 0; i < model->columnCount(); ++i) {
+    const int top = kRowStep * i + extra + kTop;
+    const QString fieldName = model->headerData(i, Qt::Horizontal).toString();
+    auto* caption = new QLineEdit(fieldName, box_);
+    caption->setObjectName(QStringLiteral("lbl%1").arg(i));
+    caption->setFrame(false);
+    caption->setReadOnly(true);
+    caption->setStyleSheet(QStringLiteral("background: rgb(215,215,215);"));
+    caption->setGeometry(kCaptionLeft, top, kCaptionWidth, kRowStep);
+
+    TField* field = table->FindField(fieldName.toStdString());
+    int width = grid->columnWidth(i);
+    if (width >= formWidth) width = formWidth - 300;
+    QWidget* editor = nullptr;
+    if (field && field->IsBlob()) {
+      width = std::max(width, 300);
+      auto* memo = new TDBMemo(box_);
+      memo->setFrameShape(QFrame::NoFrame);
+      memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      memo->SetDataSource(source_);
+      memo->SetDataField(fieldName.toStdString());
+      memo->setGeometry(kEditorLeft, top, width, kMemoHeight);
+      editor = memo;
+      extra += kMemoExtra;
+    } else {
+      auto* edit = new TDBEdit(box_);
+      edit->setFrame(false);
+      edit->SetDataSource(source_);
+      edit->SetDataField(fieldName.toStdString());
+      edit->setGeometry(kEditorLeft, top, width, kRowStep);
+      editor = edit;
+    }
+    editor->setObjectName(QStringLiteral("tbl%1").arg(i));
+    caption->show();
+    editor->show();
+    bottom = std::max(bottom, editor->geometry().bottom());
+    right = std::max(right, editor->geometry().right());
+  }
+  box_->resize(right + 12, bottom + 12);
+}
+
+void TFormView::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  box_->update();
+}
+
+void TFormView::closeEvent(QCloseEvent* event) {
+  RemoveEditors();
+  QDialog::closeEvent(event);
+}
+
+}  // namespace norvale

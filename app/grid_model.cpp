@@ -1,0 +1,294 @@
+#include "app/grid_model.h"
+
+#include <QColor>
+
+#include "app/ui_services.h"
+#include "app/viewer_table.h"
+#include "engine/table_file.h"
+
+namespace norvale {
+
+namespace {
+const QColor kEvenRowColour(238, 243, 247);
+const QColor kDeletedColour(128, 0, 0);
+
+bool IsNumericType(TFieldType type) {
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
+    case ftLargeint:
+      return true;
+    default:
+      return false;
+  }
+}
+
+struct TBusy {
+  explicit TBusy(int& counter) : counter_(counter) { ++counter_; }
+  ~TBusy() { --counter_; }
+  int& counter_;
+};
+}  // namespace
+
+class TDbfGridModel::TLink : public TDataLink {
+ public:
+  explicit TLink(TDbfGridModel* model) : model_(model) {}
+  void ActiveChanged() override { model_->Sync(); }
+  void EditingChanged() override {
+    model_->Sync();
+    model_->RepaintRow(model_->CurrentRow());
+  }
+  void DataSetChanged() override {
+    model_->Sync();
+    model_->RepaintAll();
+    emit model_->CurrentMoved(model_->CurrentRow());
+  }
+  void DataSetScrolled(int) override {
+    model_->Sync();
+    emit model_->CurrentMoved(model_->CurrentRow());
+  }
+  void RecordChanged(TField*) override {
+    model_->Sync();
+    model_->RepaintRow(model_->CurrentRow());
+  }
+  void LayoutChanged() override { model_->Reset(); }
+
+ private:
+  TDbfGridModel* model_;
+};
+
+TDbfGridModel::TDbfGridModel(TViewerTable* table, TDataSource* source, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), link_(std::make_unique<TLink>(this)) {
+  table_->OnRecordDeleted = [this](int64_t recNo) { pendingDeleted_.push_back(recNo); };
+  // A new record joins the rows through the count check in Sync.
+  table_->OnRecordPosted = [](int64_t, bool) {};
+  link_->SetDataSource(source);
+  Sync();
+}
+
+TDbfGridModel::~TDbfGridModel() {
+  link_->SetDataSource(nullptr);
+  table_->OnRecordDeleted = nullptr;
+  table_->OnRecordPosted = nullptr;
+}
+
+void TDbfGridModel::Reset() {
+  TBusy busy(busy_);
+  beginResetModel();
+  pendingDeleted_.clear();
+  insertRow_ = -1;
+  active_ = table_->Active();
+  if (active_) {
+    fieldCount_ = table_->FieldCount();
+    rows_.Build(table_->DbfFile(), table_->RecordCount(), table_->ShowDeleted());
+    if (table_->State() == dsInsert) insertRow_ = table_->Appending() ? static_cast<int>(rows_.Count()) : 0;
+  } else {
+    fieldCount_ = 0;
+    rows_.Clear();
+  }
+  lastCurrentRow_ = 0;
+  endResetModel();
+}
+
+void TDbfGridModel::Sync() {
+  table_->ForgetStoredRecord();
+  if (table_->Active() != active_ || (active_ && (rows_.ShowDeleted() != table_->ShowDeleted() ||
+                                                   fieldCount_ != table_->FieldCount()))) {
+    Reset();
+    return;
+  }
+  if (!active_) return;
+  TBusy busy(busy_);
+  const bool inserting = table_->State() == dsInsert;
+  if (!inserting && insertRow_ >= 0) {
+    beginRemoveRows(QModelIndex(), insertRow_, insertRow_);
+    insertRow_ = -1;
+    endRemoveRows();
+  }
+  for (int64_t recNo : pendingDeleted_) {
+    const int row = MapRowOf(recNo);
+    if (row < 0 || rows_.ShowDeleted()) continue;
+    beginRemoveRows(QModelIndex(), row, row);
+    rows_.Remove(recNo);
+    endRemoveRows();
+  }
+  pendingDeleted_.clear();
+  const int64_t count = table_->RecordCount();
+  if (count > rows_.RecordCount()) {
+    // Records the table appended: only their flags are read.
+    int newRows = 0;
+    for (int64_t recNo = rows_.RecordCount() + 1; recNo <= count; ++recNo)
+      if (rows_.ShowDeleted() || !table_->StoredRecordDeleted(recNo)) ++newRows;
+    const int first = rowCount();
+    if (newRows > 0) beginInsertRows(QModelIndex(), first, first + newRows - 1);
+    rows_.Extend(table_->DbfFile(), count);
+    if (newRows > 0) endInsertRows();
+  } else if (count < rows_.RecordCount()) {
+    Reset();
+    return;
+  }
+  if (inserting && insertRow_ < 0) {
+    const int total = static_cast<int>(rows_.Count());
+    const int at = table_->Appending() ? total : std::clamp(lastCurrentRow_, 0, total);
+    beginInsertRows(QModelIndex(), at, at);
+    insertRow_ = at;
+    endInsertRows();
+  }
+  const int current = CurrentRow();
+  if (current >= 0 && !inserting) lastCurrentRow_ = current;
+}
+
+void TDbfGridModel::RepaintAll() {
+  if (rowCount() > 0 && columnCount() > 0)
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+  emit headerDataChanged(Qt::Vertical, 0, std::max(0, rowCount() - 1));
+}
+
+void TDbfGridModel::RepaintRow(int row) {
+  if (row < 0 || row >= rowCount() || columnCount() == 0) return;
+  emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  emit headerDataChanged(Qt::Vertical, row, row);
+}
+
+int TDbfGridModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !active_) return 0;
+  return static_cast<int>(rows_.Count()) + (insertRow_ >= 0 ? 1 : 0);
+}
+
+int TDbfGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : fieldCount_; }
+
+int TDbfGridModel::MapRowOf(int64_t recNo) const {
+  const int64_t row = rows_.RowOf(recNo);
+  if (row < 0) return -1;
+  return static_cast<int>(insertRow_ >= 0 && row >= insertRow_ ? row + 1 : row);
+}
+
+int64_t TDbfGridModel::RecNoOfRow(int row) const {
+  if (insertRow_ >= 0) {
+    if (row == insertRow_) return 0;
+    if (row > insertRow_) --row;
+  }
+  return rows_.RecNoAt(row);
+}
+
+int TDbfGridModel::CurrentRow() const {
+  if (!active_ || !table_->Active()) return -1;
+  if (table_->State() == dsInsert) return insertRow_;
+  return MapRowOf(table_->CurrentRecNo());
+}
+
+bool TDbfGridModel::RowIsLive(int row) const {
+  // The current record shows what its buffer holds, edits included.
+  const TDataSetState state = table_->State();
+  return (state == dsEdit || state == dsInsert) && row == CurrentRow();
+}
+
+QString TDbfGridModel::FieldText(int column) const {
+  TField& field = table_->Fields(column);
+  if (field.IsBlob()) {
+    const bool set = !field.IsNull();
+    if (field.IsTextBlob()) return set ? QStringLiteral("(MEMO)") : QStringLiteral("(memo)");
+    return set ? QStringLiteral("(BLOB)") : QStringLiteral("(blob)");
+  }
+  std::string text;
+  field.GetText(text);
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant TDbfGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || !active_ || index.column() >= fieldCount_) return {};
+  const int row = index.row();
+  const int64_t recNo = RecNoOfRow(row);
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: {
+      QString text;
+      try {
+        if (RowIsLive(row)) {
+          text = FieldText(index.column());
+        } else {
+          table_->ReadStoredRecord(recNo, [&] { text = FieldText(index.column()); });
+        }
+      } catch (const std::exception& e) {
+        // A value the table cannot decode shows its error in the cell; a
+        // box per painted cell would make the grid unusable.
+        text = QString::fromUtf8(e.what());
+      }
+      if (role == Qt::DisplayRole) text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+      return text;
+    }
+    case Qt::BackgroundRole:
+      if (recNo % 2 == 0) return kEvenRowColour;
+      return {};
+    case Qt::ForegroundRole:
+    case Qt::FontRole: {
+      const bool deleted = RowIsLive(row) ? table_->IsDeleted() && table_->State() != dsInsert
+                                          : table_->StoredRecordDeleted(recNo);
+      if (!deleted) return {};
+      if (role == Qt::ForegroundRole) return kDeletedColour;
+      QFont font = baseFont_;
+      font.setStrikeOut(true);
+      return font;
+    }
+    case Qt::TextAlignmentRole:
+      if (IsNumericType(table_->Fields(index.column()).DataType()))
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+      return {};
+  }
+}
+
+QVariant TDbfGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
+  if (orientation == Qt::Horizontal) {
+    if (!active_ || section < 0 || section >= fieldCount_) return {};
+    return QString::fromStdString(table_->Fields(section).FieldName());
+  }
+  if (section != CurrentRow()) return QString();
+  switch (table_->State()) {
+    case dsEdit:
+      return QStringLiteral("\u270E");
+    case dsInsert:
+      return QStringLiteral("*");
+    default:
+      return QStringLiteral("\u25B6");
+  }
+}
+
+Qt::ItemFlags TDbfGridModel::flags(const QModelIndex& index) const {
+  if (!index.isValid() || !active_ || index.column() >= fieldCount_) return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  const TField& field = table_->Fields(index.column());
+  if (table_->CanModify() && !field.ReadOnly() && !field.IsBlob()) flags |= Qt::ItemIsEditable;
+  return flags;
+}
+
+void TDbfGridModel::GotoRow(int row) {
+  if (!table_->Active() || row < 0 || row >= rowCount() || row == CurrentRow()) return;
+  const int64_t recNo = RecNoOfRow(row);
+  if (recNo <= 0) return;
+  table_->GotoBookmark(TDbfTable::MakeBookmark(recNo));
+}
+
+bool TDbfGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable)) return false;
+  return RunGuarded(nullptr, [&] {
+    GotoRow(index.row());
+    TField& field = table_->Fields(index.column());
+    const std::string text = value.toString().toStdString();
+    std::string old;
+    field.GetText(old);
+    // Leaving a cell unchanged is no edit: the record is not locked for it.
+    if (table_->State() == dsBrowse && old == text) return;
+    if (table_->State() == dsBrowse) table_->Edit();
+    field.SetAsString(text);
+  });
+}
+
+}  // namespace norvale

@@ -1,0 +1,82 @@
+// TDbfGridModel: the grid's view of the main window's table.
+//
+// A Qt table model that asks the table for every value it shows and keeps
+// none: rows are records in record-number order (through TRowMap, so a
+// million records cost one pass over the deletion flags and no decoding),
+// columns are the table's fields. The current record of the table is the
+// grid's current row. An edit typed into a cell edits the current record,
+// which the table posts when the grid moves to another row; a record being
+// inserted shows as an extra row where it was started.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QFont>
+
+#include "app/row_map.h"
+#include "dataset/dataset.h"
+
+namespace norvale {
+
+class TViewerTable;
+
+class TDbfGridModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  TDbfGridModel(TViewerTable* table, TDataSource* source, QObject* parent = nullptr);
+  ~TDbfGridModel() override;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+  TViewerTable* Table() const { return table_; }
+  // The row of the table's current record; -1 when there is none.
+  int CurrentRow() const;
+  // Makes the record of `row` current (posting an edit of the record left).
+  // Raises what the table raises.
+  void GotoRow(int row);
+  // Record number of `row`; 0 for the row of a new record.
+  int64_t RecNoOfRow(int row) const;
+  // True while the model is changing rows in answer to the table, when a
+  // view must not move the table.
+  bool Busy() const { return busy_ > 0; }
+  // The font deleted rows are struck out in.
+  void SetBaseFont(const QFont& font) { baseFont_ = font; }
+
+ signals:
+  // The table's current record moved (or the rows changed around it).
+  void CurrentMoved(int row);
+
+ private:
+  class TLink;
+  friend class TLink;
+
+  void Reset();
+  // Brings the rows in line with the table after any change it told of.
+  void Sync();
+  void RepaintAll();
+  void RepaintRow(int row);
+  bool RowIsLive(int row) const;
+  QString FieldText(int column) const;
+  int MapRowOf(int64_t recNo) const;
+
+  TViewerTable* table_;
+  std::unique_ptr<TLink> link_;
+  TRowMap rows_;
+  bool active_ = false;
+  int fieldCount_ = 0;
+  int insertRow_ = -1;
+  int lastCurrentRow_ = 0;
+  int busy_ = 0;
+  std::vector<int64_t> pendingDeleted_;
+  QFont baseFont_;
+};
+
+}  // namespace norvale

@@ -1,0 +1,672 @@
+#include "app/main_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/db_controls.h"
+#include "app/db_grid.h"
+#include "app/dialogs/about_box.h"
+#include "app/dialogs/columns_dialog.h"
+#include "app/dialogs/form_view.h"
+#include "app/dialogs/memo_editor.h"
+#include "app/dialogs/quick_open.h"
+#include "app/dialogs/select_field.h"
+#include "app/drop_down_combo.h"
+#include "app/grid_model.h"
+#include "app/ui_services.h"
+#include "app/viewer_table.h"
+#include "app/wheel_keys.h"
+
+namespace norvale {
+
+namespace {
+const QString kProduct = QStringLiteral("Norvale");
+const QString kOpenFilter = QStringLiteral("DBF Files|*.DBF|All Files|*.*");
+const QString kLater = QStringLiteral("Arrives with a later version");
+
+QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      dbf1_(std::make_unique<TViewerTable>()),
+      dataSource1_(std::make_unique<TDataSource>()) {
+  setObjectName(QStringLiteral("Form1"));
+  dbf1_->SetTableLevel(4);
+  dbf1_->SetTableName("new.dbf");
+  dbf1_->SetFilePath("");
+  dbf1_->AfterScroll = [this](TDataSet&) { UpdateRecordLabel(); };
+  dataSource1_->SetDataSet(dbf1_.get());
+
+  setWindowTitle(kProduct);
+  setFont(QFont(QStringLiteral("Verdana"), 8));
+  resize(kWidth, kHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(kWidth / 2, kHeight / 2));
+
+  BuildMenus();
+  BuildToolBar();
+  BuildCentre();
+  BuildStatusArea();
+
+  // The version is set by the creation handler, before the command line.
+  versionText_ = QStringLiteral("1.70");
+  versionLabel_->setText(QStringLiteral("Version ") + versionText_);
+
+  // The other windows, each made once and kept hidden until a command.
+  aboutBox_ = new TAboutBox(versionText_, dbf1_.get(), this);
+  selectField_ = new TSelectFieldDialog(grid_, this);
+  quickOpen_ = new TQuickOpenDialog(this);
+  columnsDialog_ = new TColumnsDialog(grid_, dbf1_.get(), this);
+  formView_ = new TFormView(dataSource1_.get(), this);
+  memoEditor_ = new TMemoEditor(this);
+  memoEditor_->DBMemo1()->SetDataSource(dataSource1_.get());
+
+  qApp->installEventFilter(new TWheelToKeys(this));
+}
+
+TForm1::~TForm1() {
+  // The grid, the navigator, the memo boxes and the windows hold data links
+  // into DataSource1, a member that would die before QWidget's destructor
+  // got round to them: they go first.
+  std::unique_ptr<QWidget> centre(takeCentralWidget());
+  centre.reset();
+  std::unique_ptr<QObject> owned[] = {std::unique_ptr<QObject>(model_),       std::unique_ptr<QObject>(formView_),
+                                      std::unique_ptr<QObject>(memoEditor_),  std::unique_ptr<QObject>(aboutBox_),
+                                      std::unique_ptr<QObject>(columnsDialog_), std::unique_ptr<QObject>(selectField_),
+                                      std::unique_ptr<QObject>(quickOpen_)};
+  for (auto& object : owned) object.reset();
+  dataSource1_->SetDataSet(nullptr);
+}
+
+QAction* TForm1::AddCommand(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
+                            std::function<void()> handler) {
+  auto* action = new QAction(caption, this);
+  action->setObjectName(name);
+  if (!key.isEmpty()) action->setShortcut(key);
+  connect(action, &QAction::triggered, this, [this, handler = std::move(handler)] { RunGuarded(this, handler); });
+  if (menu) menu->addAction(action);
+  return action;
+}
+
+QAction* TForm1::AddLater(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key) {
+  auto* action = new QAction(caption, this);
+  action->setObjectName(name);
+  if (!key.isEmpty()) action->setShortcut(key);
+  action->setEnabled(false);
+  action->setToolTip(kLater);
+  if (menu) menu->addAction(action);
+  return action;
+}
+
+QAction* TForm1::Action(const QString& name) const { return findChild<QAction*>(name); }
+
+void TForm1::BuildMenus() {
+  auto cmd = [this](QMenu* menu, const char* name, const char* caption, QKeySequence key, void (TForm1::*f)()) {
+    return AddCommand(menu, QString::fromUtf8(name), QString::fromUtf8(caption), key, [this, f] { (this->*f)(); });
+  };
+  auto later = [this](QMenu* menu, const char* name, const char* caption, QKeySequence key = {}) {
+    return AddLater(menu, QString::fromUtf8(name), QString::fromUtf8(caption), key);
+  };
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  later(file, "FileNewTable", "New Table");
+  cmd(file, "FileOpen", "Open", Qt::Key_F2, &TForm1::OpenCommand);
+  // Quick Open has no visible entry; its key belongs to the window.
+  addAction(cmd(nullptr, "FileQuickOpen", "Quick Open", Qt::Key_F4, &TForm1::QuickOpenCommand));
+  cmd(file, "FileClose", "Close", {}, &TForm1::CloseCommand);
+  file->addSeparator();
+  later(file, "FileImport", "Import");
+  later(file, "FileExport", "Export");
+  later(file, "FileExportCsv", "Export to CSV");
+  file->addSeparator();
+  later(file, "FilePrint", "Print", QKeySequence(Qt::CTRL | Qt::Key_P));
+  later(file, "FilePrintPreview", "Print Preview");
+  file->addSeparator();
+  AddCommand(file, QStringLiteral("FileExit"), QStringLiteral("Exit"), Qt::Key_F10, [this] { close(); });
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
+  cmd(edit, "EditFirst", "First", {}, &TForm1::EditFirst);
+  cmd(edit, "EditPrevious", "Previous", {}, &TForm1::EditPrior);
+  cmd(edit, "EditNext", "Next", {}, &TForm1::EditNext);
+  cmd(edit, "EditLast", "Last", {}, &TForm1::EditLast);
+  edit->addSeparator();
+  cmd(edit, "EditInsert", "Insert", {}, &TForm1::EditInsert);
+  cmd(edit, "EditDelete", "Delete", {}, &TForm1::EditDelete);
+  cmd(edit, "EditSave", "Save", {}, &TForm1::EditSave);
+  cmd(edit, "EditCancel", "Cancel", {}, &TForm1::EditCancel);
+  edit->addSeparator();
+  QAction* editMemo = cmd(edit, "EditMemo", "View / Edit Memo Field", {}, &TForm1::ViewEditMemo);
+
+  QMenu* search = menuBar()->addMenu(QStringLiteral("Search"));
+  later(search, "SearchValue", "Search Value", Qt::Key_F3);
+  later(search, "SearchApplyFilter", "Apply Filter");
+  later(search, "SearchCancelFilter", "Cancel Filter");
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+  QAction* columns = cmd(view, "ViewColumns", "Show / Hide Columns", Qt::Key_F8, &TForm1::ShowHideColumns);
+  QAction* gotoColumn = cmd(view, "ViewGotoColumn", "Goto Column", Qt::Key_F6, &TForm1::GotoColumn);
+  cmd(view, "ViewResizeAll", "Resize All Column Widths", {}, &TForm1::ResizeAllColumnWidths);
+  view->addSeparator();
+  showToolbar_ = cmd(view, "ViewShowToolbar", "Show Toolbar", {}, &TForm1::ToggleToolbar);
+  showToolbar_->setCheckable(true);
+  showToolbar_->setChecked(true);
+  showStatusbar_ = cmd(view, "ViewShowStatusbar", "Show Statusbar", {}, &TForm1::ToggleStatusbar);
+  showStatusbar_->setCheckable(true);
+  showStatusbar_->setChecked(true);
+  view->addSeparator();
+  cmd(view, "ViewChangeFont", "Change Font", {}, &TForm1::ChangeFont);
+  QAction* formView = cmd(view, "ViewFormView", "Form View", Qt::Key_F12, &TForm1::FormViewCommand);
+  showDeleted_ = cmd(view, "ViewShowDeleted", "Show Deleted", {}, &TForm1::ToggleShowDeleted);
+  showDeleted_->setCheckable(true);
+  later(view, "ViewChangeIndex", "Change Index");
+  cmd(view, "ViewFont", "Font", {}, &TForm1::FontCommand);
+  view->addSeparator();
+  cmd(view, "ViewEnlarge", "Enlarge", {}, &TForm1::Enlarge);
+  cmd(view, "ViewReduce", "Reduce", {}, &TForm1::Reduce);
+
+  QMenu* record = menuBar()->addMenu(QStringLiteral("Record"));
+  cmd(record, "RecordUndelete", "Undelete Record", {}, &TForm1::UndeleteRecord);
+  record->addSeparator();
+  later(record, "RecordCount", "Record Count");
+  QAction* visualCount = later(record, "RecordVisualCount", "Visual Count (Count only displayed)");
+  later(record, "RecordSize", "Record Size");
+
+  QMenu* column = menuBar()->addMenu(QStringLiteral("Column"));
+  later(column, "ColumnAddField", "Add Field");
+  later(column, "ColumnRemoveField", "Remove Field");
+
+  QMenu* table = menuBar()->addMenu(QStringLiteral("Table"));
+  later(table, "TableNewTable", "New Table");
+  table->addSeparator();
+  later(table, "TableAddField", "Add Field");
+  later(table, "TableAlterField", "Alter Field");
+  later(table, "TableDeleteField", "Delete Field");
+  later(table, "TableRenameField", "Rename Field");
+  table->addSeparator();
+  later(table, "TableInfo", "Table Info", Qt::Key_F7);
+  table->addSeparator();
+  later(table, "TablePack", "Pack Table (Remove Deleted Records)");
+  later(table, "TableZap", "Zap (Wipe Table)");
+
+  QMenu* index = menuBar()->addMenu(QStringLiteral("Index"));
+  later(index, "IndexCreate", "Create Index");
+  later(index, "IndexReindex", "Reindex (Regenerate Indexes)");
+  later(index, "IndexShow", "Show Indexes");
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  AddCommand(help, QStringLiteral("HelpForum"), QStringLiteral("Forum"), {},
+             [] { Ui().OpenUrl(QUrl(HelpPageUrl(QStringLiteral("community.html#forum")))); });
+  cmd(help, "HelpAbout", "About", {}, &TForm1::AboutCommand);
+
+  gridMenu_ = new QMenu(this);
+  gridMenu_->addAction(columns);
+  gridMenu_->addAction(gotoColumn);
+  gridMenu_->addSeparator();
+  gridMenu_->addAction(formView);
+  later(gridMenu_, "GridPrintRecord", "Print Record");
+  gridMenu_->addSeparator();
+  gridMenu_->addAction(editMemo);
+  gridMenu_->addAction(visualCount);
+  gridMenu_->addSeparator();
+  later(gridMenu_, "GridCopyColumn", "Copy Column to clipboard");
+  later(gridMenu_, "GridCopyRow", "Copy Row to Clipboard");
+  later(gridMenu_, "GridCopyValue", "Copy Field Value to Clipbaord");
+  cmd(gridMenu_, "GridIsDeleted", "Is Deleted", {}, &TForm1::IsDeletedCommand);
+}
+
+void TForm1::BuildToolBar() {
+  coolBar_ = addToolBar(QStringLiteral("Tools"));
+  coolBar_->setObjectName(QStringLiteral("CoolBar1"));
+  coolBar_->setMovable(false);
+  coolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  coolBar_->setIconSize(QSize(24, 24));
+  QStyle* s = style();
+  struct TButton {
+    const char* caption;
+    QStyle::StandardPixmap icon;
+    const char* action;  // the command it runs; null for one still to come
+    const char* name;
+  };
+  const TButton buttons[] = {
+      {"Open", QStyle::SP_DialogOpenButton, "FileOpen", "ToolOpen"},
+      {"Form ", QStyle::SP_FileDialogDetailedView, nullptr, "ToolForm"},
+      {"Search ", QStyle::SP_FileDialogContentsView, nullptr, "ToolSearch"},
+      {"Table Info", QStyle::SP_MessageBoxInformation, nullptr, "ToolTableInfo"},
+      {"Indexes", QStyle::SP_FileDialogListView, nullptr, "ToolIndexes"},
+      {"Add Index", QStyle::SP_FileDialogNewFolder, nullptr, "ToolAddIndex"},
+      {"New ", QStyle::SP_FileIcon, nullptr, "ToolNew"},
+      {"Add Field", QStyle::SP_ArrowRight, nullptr, "ToolAddField"},
+      {"Alter Field", QStyle::SP_BrowserReload, nullptr, "ToolAlterField"},
+      {"Delete", QStyle::SP_TrashIcon, nullptr, "ToolDelete"},
+      {"Rename", QStyle::SP_FileLinkIcon, nullptr, "ToolRename"},
+      {"Columns", QStyle::SP_FileDialogDetailedView, "ViewColumns", "ToolColumns"},
+      {"Resize All", QStyle::SP_TitleBarNormalButton, "ViewResizeAll", "ToolResizeAll"},
+      {"Export", QStyle::SP_DialogSaveButton, nullptr, "ToolExport"},
+      {"Import", QStyle::SP_ArrowDown, nullptr, "ToolImport"},
+      {"Print", QStyle::SP_ComputerIcon, nullptr, "ToolPrint"},
+      {"Exit ", QStyle::SP_DialogCloseButton, "FileExit", "ToolExit"},
+  };
+  for (const TButton& b : buttons) {
+    QAction* action = nullptr;
+    const QString name = QString::fromUtf8(b.name);
+    if (name == QLatin1String("ToolForm")) {
+      action = AddCommand(nullptr, name, QString::fromUtf8(b.caption), {}, [this] { FormCommand(); });
+    } else if (b.action) {
+      QAction* source = Action(QString::fromUtf8(b.action));
+      action = AddCommand(nullptr, name, QString::fromUtf8(b.caption), {}, [source] { source->trigger(); });
+    } else {
+      action = AddLater(nullptr, name, QString::fromUtf8(b.caption));
+    }
+    action->setIcon(s->standardIcon(b.icon));
+    if (name == QLatin1String("ToolColumns")) action->setToolTip(QStringLiteral("Show / Hide Columns"));
+    coolBar_->addAction(action);
+  }
+}
+
+void TForm1::BuildCentre() {
+  auto* centre = new QWidget(this);
+  auto* layout = new QVBoxLayout(centre);
+  layout->setContentsMargins(6, 4, 6, 2);
+  layout->setSpacing(4);
+
+  tabs_ = new QTabBar(centre);
+  tabs_->setObjectName(QStringLiteral("TabControl1"));
+  tabs_->setExpanding(false);
+  tabs_->setDocumentMode(true);
+  tabs_->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* tabMenu = new QMenu(this);
+  tabMenu->addAction(QStringLiteral("Close"), this, [this] { RunGuarded(this, [this] { CloseCommand(); }); });
+  connect(tabs_, &QWidget::customContextMenuRequested, this, [this, tabMenu](const QPoint& at) {
+    const int under = tabs_->tabAt(at);
+    if (under >= 0 && under != tabs_->currentIndex()) tabs_->setCurrentIndex(under);
+    tabMenu->popup(tabs_->mapToGlobal(at));
+  });
+  connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
+    if (quietTabs_ || index < 0) return;
+    RunGuarded(this, [this, index] { TabSwitch(index); });
+  });
+  layout->addWidget(tabs_);
+
+  auto* bar = new QHBoxLayout;
+  bar->setSpacing(4);
+  bar->addWidget(new QLabel(QStringLiteral("Filter"), centre));
+  filterEdit_ = new QLineEdit(centre);
+  filterEdit_->setObjectName(QStringLiteral("Edit2"));
+  filterEdit_->setPlaceholderText(QStringLiteral("filter expression (arrives with a later version)"));
+  filterEdit_->setEnabled(false);
+  filterEdit_->setMinimumWidth(260);
+  bar->addWidget(filterEdit_, 1);
+  const char* filterButtons[][2] = {{"SpeedButton1", "Apply Filter"}, {"SpeedButton3", "Cancel Filter"},
+                                    {"SpeedButton2", "?"}};
+  for (const auto& fb : filterButtons) {
+    auto* button = new QToolButton(centre);
+    button->setObjectName(QString::fromUtf8(fb[0]));
+    button->setText(QString::fromUtf8(fb[1]));
+    button->setEnabled(false);
+    button->setToolTip(kLater);
+    bar->addWidget(button);
+  }
+  fileNameEdit_ = new QLineEdit(centre);
+  fileNameEdit_->setObjectName(QStringLiteral("Edit1"));
+  fileNameEdit_->hide();
+  bar->addSpacing(16);
+  navigator_ = new TDBNavigator(centre);
+  navigator_->setObjectName(QStringLiteral("DBNavigator1"));
+  navigator_->SetDataSource(dataSource1_.get());
+  bar->addWidget(navigator_);
+  bar->addSpacing(16);
+  memoCheck_ = new QCheckBox(QStringLiteral("Show field panel"), centre);
+  memoCheck_->setObjectName(QStringLiteral("CheckBox1"));
+  bar->addWidget(memoCheck_);
+  layout->addLayout(bar);
+
+  splitter_ = new QSplitter(Qt::Horizontal, centre);
+  grid_ = new TDBGrid(splitter_);
+  grid_->setObjectName(QStringLiteral("DBGrid1"));
+  grid_->setFont(QFont(QStringLiteral("Tahoma"), 8));
+  grid_->horizontalHeader()->setFont(QFont(QStringLiteral("Verdana"), 8));
+  model_ = new TDbfGridModel(dbf1_.get(), dataSource1_.get(), this);
+  model_->SetBaseFont(grid_->font());
+  grid_->SetGridModel(model_);
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { gridMenu_->popup(grid_->viewport()->mapToGlobal(at)); });
+
+  memoPanel_ = new QWidget(splitter_);
+  memoPanel_->setObjectName(QStringLiteral("MemoPanel"));
+  auto* panel = new QVBoxLayout(memoPanel_);
+  panel->setContentsMargins(4, 0, 0, 0);
+  panel->addWidget(new QLabel(QStringLiteral("Memo Field"), memoPanel_));
+  memoCombo_ = new TDropDownCombo(memoPanel_);
+  memoCombo_->setObjectName(QStringLiteral("ComboBox1"));
+  memoCombo_->OnDropDown = [this] {
+    memoCombo_->clear();
+    if (!dbf1_->Active()) return;
+    for (int i = 0; i < dbf1_->FieldCount(); ++i)
+      if (dbf1_->Fields(i).IsTextBlob()) memoCombo_->addItem(Utf8(dbf1_->Fields(i).FieldName()));
+  };
+  connect(memoCombo_, &QComboBox::textActivated, this,
+          [this](const QString& name) { panelMemo_->SetDataField(name.toStdString()); });
+  panel->addWidget(memoCombo_);
+  panelMemo_ = new TDBMemo(memoPanel_);
+  panelMemo_->setObjectName(QStringLiteral("DBMemo1"));
+  panelMemo_->SetDataSource(dataSource1_.get());
+  panel->addWidget(panelMemo_, 1);
+  memoPanel_->hide();
+  splitter_->setStretchFactor(0, 3);
+  splitter_->setStretchFactor(1, 1);
+  connect(memoCheck_, &QCheckBox::toggled, memoPanel_, &QWidget::setVisible);
+  layout->addWidget(splitter_, 1);
+  setCentralWidget(centre);
+}
+
+void TForm1::BuildStatusArea() {
+  QStatusBar* bar = statusBar();
+  bar->setSizeGripEnabled(true);
+  auto label = [bar](const char* name, const char* text, int minWidth) {
+    auto* l = new QLabel(QString::fromUtf8(text), bar);
+    l->setObjectName(QString::fromUtf8(name));
+    l->setMinimumWidth(minWidth);
+    l->setContentsMargins(6, 0, 6, 0);
+    bar->addWidget(l);
+    return l;
+  };
+  countLabel_ = label("Label2", "Count: ", 140);
+  indexLabel_ = label("Label3", "Index: ", 160);
+  recordLabel_ = label("Label7", "Record: ", 140);
+  versionLabel_ = label("Label6", "Version ", 100);
+  auto link = [this, bar](const char* name, const QString& text, const QString& page) {
+    auto* l = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(HelpPageUrl(page), text), bar);
+    l->setObjectName(QString::fromUtf8(name));
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    l->setContentsMargins(6, 0, 6, 0);
+    connect(l, &QLabel::linkActivated, this, [](const QString& url) { Ui().OpenUrl(QUrl(url)); });
+    bar->addPermanentWidget(l);
+    return l;
+  };
+  homeLink_ = link("HomeLink", QStringLiteral("Norvale home page"), QStringLiteral("index.html"));
+  socialLink_ = link("SocialLink", QStringLiteral("Norvale community"), QStringLiteral("community.html"));
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TForm1::HandleCommandLine(const QStringList& args) {
+  if (args.isEmpty() || !QFileInfo(args[0]).isFile()) return;
+  // The table object resolves names against its own FilePath, so the path is
+  // made absolute against the directory the program was started in.
+  const QString path = QFileInfo(args[0]).absoluteFilePath();
+  try {
+    dbf1_->Close();
+    dbf1_->SetExclusive(false);
+    dbf1_->SetTableName(path.toStdString());
+    dbf1_->Open();
+  } catch (...) {
+    ShowExceptionBox(this, std::current_exception());
+    return;
+  }
+  auto record = std::make_unique<TDBFInfo>();
+  record->Path = path;
+  record->FileName = Utf8(dbf1_->TableName());
+  const int at = tabs_->count();
+  slots_[static_cast<size_t>(at)] = record.get();
+  records_.push_back(std::move(record));
+  ++quietTabs_;
+  tabs_->addTab(slots_[static_cast<size_t>(at)]->FileName);
+  tabs_->setCurrentIndex(at);
+  --quietTabs_;
+  setWindowTitle(kProduct + QStringLiteral(" - ") + path);
+  UpdateStatusLabels();
+  UpdateRecordLabel();
+  if (args.size() >= 2 && args[1].toUpper() == QLatin1String("/FULL")) {
+    coolBar_->hide();
+    showToolbar_->setChecked(false);
+    showStatusbar_->setChecked(false);
+    statusBar()->hide();
+    setWindowState(windowState() | Qt::WindowMaximized);
+  }
+}
+
+// ---------------------------------------------------------------- tabs and opening
+
+void TForm1::SelectTabQuietly(int index) {
+  ++quietTabs_;
+  tabs_->setCurrentIndex(index);
+  --quietTabs_;
+}
+
+void TForm1::UnbindPanelMemo() {
+  panelMemo_->SetDataField("");
+  panelMemo_->SetDataSource(nullptr);
+  panelMemo_->SetDataSource(dataSource1_.get());
+  memoCombo_->clear();
+}
+
+void TForm1::UpdateStatusLabels() {
+  QString index = QStringLiteral("Index: ");
+  QString count = QStringLiteral("Count: ");
+  if (dbf1_->Active()) {
+    index += Utf8(dbf1_->IndexName());
+    count += QString::number(dbf1_->RecordCount());
+  }
+  indexLabel_->setText(index);
+  countLabel_->setText(count);
+}
+
+void TForm1::UpdateRecordLabel() {
+  recordLabel_->setText(QStringLiteral("Record: ") + QString::number(dbf1_->Active() ? dbf1_->RecNo() : 0));
+}
+
+bool TForm1::OpenTable(const QString& path) {
+  bool opened = false;
+  memoEditor_->DBMemo1()->SetDataField("");
+  memoEditor_->DBMemo1()->SetDataSource(nullptr);
+  memoEditor_->DBMemo1()->SetDataSource(dataSource1_.get());
+  try {
+    dbf1_->Close();
+    dbf1_->SetExclusive(false);
+    dbf1_->SetTableName(path.toStdString());
+    dbf1_->SetFiltered(false);
+    const QString filter = filterEdit_->text();
+    dbf1_->SetFilter(filter.toStdString());
+    if (!filter.isEmpty()) dbf1_->SetFiltered(true);
+    dbf1_->Open();
+    opened = true;
+  } catch (const std::exception& e) {
+    Ui().ShowError(this, QStringLiteral("Error openning DBF File with: ") + QString::fromUtf8(e.what()));
+  }
+  setWindowTitle(dbf1_->Active() ? kProduct + QStringLiteral(" - ") + path : kProduct);
+  UpdateStatusLabels();
+  UpdateRecordLabel();
+  return opened;
+}
+
+void TForm1::OpenCommand() {
+  const QString chosen = Ui().ChooseOpenFile(this, kOpenFilter);
+  if (chosen.isEmpty()) return;
+  const int n = tabs_->count();
+  if (n >= kMaxTabs) {
+    Ui().ShowError(this, QStringLiteral("Too many tables open (256)."));
+    return;
+  }
+  UnbindPanelMemo();
+  auto record = std::make_unique<TDBFInfo>();
+  record->Path = chosen;
+  record->FileName = QFileInfo(chosen).fileName();
+  slots_[static_cast<size_t>(n)] = record.get();
+  records_.push_back(std::move(record));
+  const int previous = tabs_->currentIndex();
+  ++quietTabs_;
+  tabs_->addTab(slots_[static_cast<size_t>(n)]->FileName);
+  tabs_->setCurrentIndex(n);
+  --quietTabs_;
+  if (OpenTable(chosen)) return;
+  ++quietTabs_;
+  tabs_->removeTab(n);
+  --quietTabs_;
+  // The tab strip cannot show "no tab selected" while it has tabs, so the
+  // tab that was selected before gets its table back.
+  if (previous >= 0 && previous < tabs_->count()) {
+    SelectTabQuietly(previous);
+    TabSwitch(previous);
+  }
+}
+
+void TForm1::TabSwitch(int index) {
+  if (index < 0 || index >= tabs_->count()) return;
+  UnbindPanelMemo();
+  TDBFInfo* record = slots_[static_cast<size_t>(index)];
+  filterEdit_->setText(record->FilterText);
+  fileNameEdit_->setText(record->FileName);
+  OpenTable(record->Path);
+}
+
+void TForm1::CloseCommand() {
+  const int closed = tabs_->currentIndex();
+  if (closed == -1) {
+    Ui().ShowError(this, QStringLiteral("tab not selected"));
+    return;
+  }
+  const int n = tabs_->count();
+  for (int k = closed; k + 1 < n; ++k) slots_[static_cast<size_t>(k)] = slots_[static_cast<size_t>(k + 1)];
+  filterEdit_->setText(slots_[static_cast<size_t>(closed)]->FilterText);
+  ++quietTabs_;
+  tabs_->removeTab(closed);
+  --quietTabs_;
+  dbf1_->Close();
+  if (tabs_->count() > 0) {
+    // The tab strip has selected a neighbour; it shows its table, as when
+    // the user selects it.
+    TabSwitch(tabs_->currentIndex());
+  } else {
+    setWindowTitle(kProduct);
+    UpdateStatusLabels();
+    UpdateRecordLabel();
+  }
+}
+
+void TForm1::QuickOpenCommand() {
+  if (Ui().ExecDialog(*quickOpen_) != QDialog::Accepted) return;
+  const QString name = quickOpen_->Edit1()->text();
+  dbf1_->Close();
+  dbf1_->SetExclusive(false);
+  dbf1_->SetTableName(name.toStdString());
+  dbf1_->Open();
+  setWindowTitle(kProduct + QStringLiteral(" - ") + name);
+  UpdateStatusLabels();
+  UpdateRecordLabel();
+}
+
+// ---------------------------------------------------------------- record commands
+
+void TForm1::EditFirst() { dbf1_->First(); }
+void TForm1::EditPrior() { dbf1_->Prior(); }
+void TForm1::EditNext() { dbf1_->Next(); }
+void TForm1::EditLast() { dbf1_->Last(); }
+void TForm1::EditInsert() { dbf1_->Insert(); }
+void TForm1::EditDelete() { dbf1_->Delete(); }
+
+void TForm1::EditSave() {
+  if (dbf1_->State() == dsEdit || dbf1_->State() == dsInsert) dbf1_->Post();
+}
+
+void TForm1::EditCancel() { dbf1_->Cancel(); }
+
+void TForm1::ViewEditMemo() {
+  QString field;
+  if (QAbstractItemModel* model = grid_->model(); model && model->columnCount() > 0)
+    field = model->headerData(grid_->SelectedColumn(), Qt::Horizontal).toString();
+  memoEditor_->DBMemo1()->SetDataField(field.toStdString());
+  memoEditor_->show();
+  memoEditor_->raise();
+}
+
+void TForm1::ToggleShowDeleted() {
+  // The action has already flipped its check mark.
+  dbf1_->SetShowDeleted(showDeleted_->isChecked());
+}
+
+void TForm1::IsDeletedCommand() {
+  Ui().ShowMessage(this, dbf1_->IsDeleted() ? QStringLiteral("Deleted") : QStringLiteral("Not deleted"));
+}
+
+void TForm1::UndeleteRecord() { dbf1_->Undelete(); }
+
+// ---------------------------------------------------------------- view commands
+
+void TForm1::ShowHideColumns() { Ui().ExecDialog(*columnsDialog_); }
+
+void TForm1::GotoColumn() { Ui().ExecDialog(*selectField_); }
+
+void TForm1::FormViewCommand() {
+  formView_->show();
+  formView_->raise();
+}
+
+void TForm1::FormCommand() {
+  if (!dbf1_->Active()) return;
+  formView_->Build(grid_, dbf1_.get());
+  formView_->show();
+  formView_->raise();
+}
+
+void TForm1::ResizeAllColumnWidths() {
+  QAbstractItemModel* model = grid_->model();
+  const int columns = model ? model->columnCount() : 0;
+  if (columns == 0) return;
+  const int width = std::max((grid_->width() - 25) / columns, 50);
+  for (int c = 0; c < columns; ++c) grid_->setColumnWidth(c, width);
+}
+
+void TForm1::ToggleToolbar() { coolBar_->setVisible(showToolbar_->isChecked()); }
+
+void TForm1::ToggleStatusbar() { statusBar()->setVisible(showStatusbar_->isChecked()); }
+
+void TForm1::ChangeFont() {
+  QFont font = grid_->font();
+  if (Ui().ChooseFont(this, font)) grid_->setFont(font);
+}
+
+void TForm1::FontCommand() {
+  QFont font = grid_->font();
+  if (!Ui().ChooseFont(this, font)) return;
+  grid_->setFont(font);
+  formView_->setFont(font);
+  memoEditor_->setFont(font);
+}
+
+void TForm1::ScaleBy(int numerator, int denominator) {
+  auto scaled = [&](int v) { return v * numerator / denominator; };
+  auto scaleFont = [&](QWidget* w) {
+    QFont f = w->font();
+    if (f.pointSizeF() > 0) f.setPointSizeF(f.pointSizeF() * numerator / denominator);
+    else if (f.pixelSize() > 0) f.setPixelSize(std::max(1, scaled(f.pixelSize())));
+    w->setFont(f);
+  };
+  scaleFont(this);
+  scaleFont(grid_);
+  scaleFont(grid_->horizontalHeader());
+  for (int c = 0; c < grid_->model()->columnCount(); ++c) grid_->setColumnWidth(c, scaled(grid_->columnWidth(c)));
+  if (!isMaximized() && !isFullScreen()) resize(scaled(width()), scaled(height()));
+}
+
+void TForm1::Enlarge() { ScaleBy(125, 100); }
+void TForm1::Reduce() { ScaleBy(75, 100); }
+
+void TForm1::AboutCommand() { Ui().ExecDialog(*aboutBox_); }
+
+}  // namespace norvale

@@ -1,0 +1,187 @@
+// TForm1: the main window. It owns the one table object Dbf1, the data
+// source that binds it to the grid, the navigator and the memo boxes, the
+// tab strip with one TDBFInfo record per tab, and every command of the menus
+// and the tool bar.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QAction>
+#include <QMainWindow>
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSplitter;
+class QTabBar;
+class QToolBar;
+class QToolButton;
+
+namespace norvale {
+
+class TAboutBox;
+class TColumnsDialog;
+class TDBGrid;
+class TDBMemo;
+class TDBNavigator;
+class TDataSource;
+class TDbfGridModel;
+class TDropDownCombo;
+class TFormView;
+class TMemoEditor;
+class TQuickOpenDialog;
+class TSelectFieldDialog;
+class TViewerTable;
+
+// What the main window remembers of a tab.
+struct TDBFInfo {
+  QString Path;
+  // The filter last applied successfully on the tab.
+  QString FilterText;
+  // The file-name part of Path; the tab's caption.
+  QString FileName;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr int kMaxTabs = 256;
+  static constexpr int kWidth = 1121;
+  static constexpr int kHeight = 731;
+
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The start-up arguments after the program name: a table path, then
+  // optionally "/FULL".
+  void HandleCommandLine(const QStringList& args);
+
+  // Re-points Dbf1 at `path` with the filter box's filter; false (after the
+  // message) when the table does not open.
+  bool OpenTable(const QString& path);
+
+  // --- commands, as the menus, keys and buttons run them
+  void OpenCommand();
+  void CloseCommand();
+  void QuickOpenCommand();
+  void TabSwitch(int index);
+  void EditFirst();
+  void EditPrior();
+  void EditNext();
+  void EditLast();
+  void EditInsert();
+  void EditDelete();
+  void EditSave();
+  void EditCancel();
+  void ViewEditMemo();
+  void ToggleShowDeleted();
+  void IsDeletedCommand();
+  void UndeleteRecord();
+  void ShowHideColumns();
+  void GotoColumn();
+  void FormViewCommand();
+  void FormCommand();
+  void ResizeAllColumnWidths();
+  void ToggleToolbar();
+  void ToggleStatusbar();
+  void ChangeFont();
+  void FontCommand();
+  void Enlarge();
+  void Reduce();
+  void AboutCommand();
+
+  // --- the parts other windows and the tests reach
+  const QString& VersionText() const { return versionText_; }
+  TViewerTable* Dbf1() const { return dbf1_.get(); }
+  TDataSource* DataSource1() const { return dataSource1_.get(); }
+  TDbfGridModel* GridModel() const { return model_; }
+  TDBGrid* DBGrid1() const { return grid_; }
+  QTabBar* TabControl1() const { return tabs_; }
+  // The tab table: slot k holds the record of tab k (null when never used).
+  TDBFInfo* TabInfo(int slot) const { return slots_.at(static_cast<size_t>(slot)); }
+  QLineEdit* Edit2() const { return filterEdit_; }
+  QLineEdit* Edit1() const { return fileNameEdit_; }
+  QLabel* Label2() const { return countLabel_; }
+  QLabel* Label3() const { return indexLabel_; }
+  QLabel* Label7() const { return recordLabel_; }
+  QLabel* Label6() const { return versionLabel_; }
+  QToolBar* CoolBar1() const { return coolBar_; }
+  TDBNavigator* DBNavigator1() const { return navigator_; }
+  QCheckBox* CheckBox1() const { return memoCheck_; }
+  QWidget* MemoPanel() const { return memoPanel_; }
+  TDropDownCombo* MemoFieldCombo() const { return memoCombo_; }
+  TDBMemo* PanelMemo() const { return panelMemo_; }
+  TFormView* FormView() const { return formView_; }
+  TMemoEditor* MemoEditor() const { return memoEditor_; }
+  TColumnsDialog* ColumnsDialog() const { return columnsDialog_; }
+  TSelectFieldDialog* SelectFieldDialog() const { return selectField_; }
+  TQuickOpenDialog* QuickOpenDialog() const { return quickOpen_; }
+  TAboutBox* AboutBox() const { return aboutBox_; }
+  QMenu* GridMenu() const { return gridMenu_; }
+  // A menu or tool bar command by its object name ("FileOpen", "ViewShowDeleted", ...).
+  QAction* Action(const QString& name) const;
+  // The status area's link labels (home page, community page).
+  QLabel* HomeLink() const { return homeLink_; }
+  QLabel* SocialLink() const { return socialLink_; }
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildCentre();
+  void BuildStatusArea();
+  QAction* AddCommand(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
+                      std::function<void()> handler);
+  QAction* AddLater(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
+  void UnbindPanelMemo();
+  void UpdateStatusLabels();
+  void UpdateRecordLabel();
+  void ScaleBy(int numerator, int denominator);
+  // Selects a tab without the switch a user's choice runs.
+  void SelectTabQuietly(int index);
+
+  QString versionText_;
+  std::unique_ptr<TViewerTable> dbf1_;
+  std::unique_ptr<TDataSource> dataSource1_;
+  std::array<TDBFInfo*, kMaxTabs> slots_{};
+  // Records live until the program ends, whatever the slots say.
+  std::vector<std::unique_ptr<TDBFInfo>> records_;
+  int quietTabs_ = 0;
+
+  TDbfGridModel* model_ = nullptr;
+  TDBGrid* grid_ = nullptr;
+  QTabBar* tabs_ = nullptr;
+  QLineEdit* filterEdit_ = nullptr;
+  QLineEdit* fileNameEdit_ = nullptr;
+  QLabel* countLabel_ = nullptr;
+  QLabel* indexLabel_ = nullptr;
+  QLabel* recordLabel_ = nullptr;
+  QLabel* versionLabel_ = nullptr;
+  QLabel* homeLink_ = nullptr;
+  QLabel* socialLink_ = nullptr;
+  QToolBar* coolBar_ = nullptr;
+  TDBNavigator* navigator_ = nullptr;
+  QCheckBox* memoCheck_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QWidget* memoPanel_ = nullptr;
+  TDropDownCombo* memoCombo_ = nullptr;
+  TDBMemo* panelMemo_ = nullptr;
+  QMenu* gridMenu_ = nullptr;
+  QAction* showToolbar_ = nullptr;
+  QAction* showStatusbar_ = nullptr;
+  QAction* showDeleted_ = nullptr;
+
+  TAboutBox* aboutBox_ = nullptr;
+  TSelectFieldDialog* selectField_ = nullptr;
+  TQuickOpenDialog* quickOpen_ = nullptr;
+  TColumnsDialog* columnsDialog_ = nullptr;
+  TFormView* formView_ = nullptr;
+  TMemoEditor* memoEditor_ = nullptr;
+};
+
+}  // namespace norvale

@@ -1,0 +1,62 @@
+// TUiServices: every modal exchange the viewer has with the user (message
+// boxes, the file and font dialogs, modal windows) and the hand-off of web
+// pages to the desktop.
+//
+// Commands go through Ui() instead of calling QMessageBox and friends
+// directly, so that tests can answer them and read what was shown without a
+// person at the screen.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+
+#include <QFont>
+#include <QString>
+#include <QUrl>
+
+class QDialog;
+class QWidget;
+
+namespace norvale {
+
+class TUiServices {
+ public:
+  virtual ~TUiServices() = default;
+  // The standard error box: a message and an OK button.
+  virtual void ShowError(QWidget* parent, const QString& text);
+  // An information box.
+  virtual void ShowMessage(QWidget* parent, const QString& text);
+  // A Yes/No question; true for Yes.
+  virtual bool Confirm(QWidget* parent, const QString& text);
+  // The file-open dialog; empty when cancelled. `filter` is in the
+  // "Name|*.EXT|Name|*.*" form.
+  virtual QString ChooseOpenFile(QWidget* parent, const QString& filter);
+  // The font dialog; false when cancelled.
+  virtual bool ChooseFont(QWidget* parent, QFont& font);
+  // Runs `dialog` modally and returns its result code.
+  virtual int ExecDialog(QDialog& dialog);
+  // Opens a page in the default browser.
+  virtual void OpenUrl(const QUrl& url);
+};
+
+TUiServices& Ui();
+// Replaces the services (tests); returns the ones that were in use.
+std::unique_ptr<TUiServices> SetUi(std::unique_ptr<TUiServices> services);
+
+// Shows the error of the exception in flight in the standard error box.
+// A quiet abort is not shown.
+void ShowExceptionBox(QWidget* parent, std::exception_ptr error);
+
+// Runs a command; whatever it raises goes to the standard error box and the
+// program carries on. Returns false when it raised.
+bool RunGuarded(QWidget* parent, const std::function<void()>& command);
+
+// The filter of the file dialogs translated to Qt's "Name (*.EXT)" form.
+QString QtFileFilter(const QString& filter);
+
+// Where the help pages live: the installed copy next to the program when
+// there is one, else the source tree's docs/.
+QString HelpPageUrl(const QString& page);
+
+}  // namespace norvale

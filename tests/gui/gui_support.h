@@ -1,0 +1,82 @@
+// What the GUI tests share: answered dialogs and small tables.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QDialog>
+#include <QStringList>
+#include <QUrl>
+
+#include "app/ui_services.h"
+#include "tests/support/test_support.h"
+
+namespace norvale::test {
+
+// Answers every box and dialog from the test's script and keeps a log of
+// what the viewer showed ("error: ...", "message: ...", "confirm: ...").
+class TScriptedUi : public TUiServices {
+ public:
+  QStringList log;
+  QStringList files;  // answers of the file dialog, in turn; empty = cancel
+  bool confirmAnswer = true;
+  std::function<int(QDialog&)> onDialog;
+  QList<QUrl> urls;
+
+  void ShowError(QWidget*, const QString& text) override { log << QStringLiteral("error: ") + text; }
+  void ShowMessage(QWidget*, const QString& text) override { log << QStringLiteral("message: ") + text; }
+  bool Confirm(QWidget*, const QString& text) override {
+    log << QStringLiteral("confirm: ") + text;
+    return confirmAnswer;
+  }
+  QString ChooseOpenFile(QWidget*, const QString&) override { return files.isEmpty() ? QString() : files.takeFirst(); }
+  bool ChooseFont(QWidget*, QFont&) override { return false; }
+  int ExecDialog(QDialog& dialog) override { return onDialog ? onDialog(dialog) : QDialog::Rejected; }
+  void OpenUrl(const QUrl& url) override { urls << url; }
+};
+
+// people.dbf: NAME C(10), AGE N(3); records "ann" 30, "bob" 40 (deleted
+// when `deletedSecond`), "cy" 50.
+inline std::string WritePeople(const TTempDir& dir, const std::string& name = "people.dbf",
+                               bool deletedSecond = false) {
+  TTableImage t;
+  t.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}};
+  t.records.push_back(t.Record({"ann", " 30"}));
+  t.records.push_back(t.Record({"bob", " 40"}, deletedSecond));
+  t.records.push_back(t.Record({"cy", " 50"}));
+  WriteFile(dir.File(name), t.Bytes());
+  return dir.File(name);
+}
+
+// A table of `columns` character fields and one record.
+inline std::string WriteWide(const TTempDir& dir, int columns) {
+  TTableImage t;
+  std::vector<std::string> values;
+  for (int i = 0; i < columns; ++i) {
+    t.fields.push_back({"F" + std::to_string(i), 'C', 4});
+    values.push_back("v");
+  }
+  t.records.push_back(t.Record(values));
+  const std::string path = dir.File("wide" + std::to_string(columns) + ".dbf");
+  WriteFile(path, t.Bytes());
+  return path;
+}
+
+// memo.dbf: NAME C(8), NOTES M, N N(4), two records without memo text, and
+// an empty dBASE IV memo file beside it.
+inline std::string WriteMemoTable(const TTempDir& dir) {
+  TTableImage t;
+  t.versionByte = 0x8B;
+  t.fields = {{"NAME", 'C', 8}, {"NOTES", 'M', 10}, {"N", 'N', 4}};
+  t.records.push_back(t.Record({"first", "", "1"}));
+  t.records.push_back(t.Record({"second", "", "2"}));
+  WriteFile(dir.File("memo.dbf"), t.Bytes());
+  std::vector<uint8_t> memo(512, 0);
+  memo[0] = 1;   // next free block
+  memo[21] = 2;  // block size 512
+  WriteFile(dir.File("memo.dbt"), memo);
+  return dir.File("memo.dbf");
+}
+
+}  // namespace norvale::test
