@@ -43,19 +43,7 @@ bool TViewerTable::LoadStored(int64_t recNo) {
 
 bool TViewerTable::ReadStoredRecord(int64_t recNo, const std::function<void()>& read) {
   if (!Active() || !LoadStored(recNo)) return false;
-  // The frame points field reads at a buffer of our choosing only while it
-  // computes calculated fields; borrowing that moment is the one way to read
-  // a record the window does not hold. The table's own handler is put back
-  // whatever `read` does.
-  TNotify saved = std::move(OnCalcFields);
-  OnCalcFields = [&read](TDataSet&) { read(); };
-  try {
-    GetCalcFields(storedBuffer_.get());
-  } catch (...) {
-    OnCalcFields = std::move(saved);
-    throw;
-  }
-  OnCalcFields = std::move(saved);
+  WithFieldsOn(storedBuffer_.get(), read);
   return true;
 }
 

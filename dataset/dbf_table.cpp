@@ -507,6 +507,12 @@ void TDbfTable::SetRecNo(int value) {
   if (AfterScroll) AfterScroll(*this);
 }
 
+void TDbfTable::WithFieldsOn(uint8_t* buffer, const std::function<void()>& read) {
+  CheckActive();
+  TTempState scope(*this, dsFilter, filterBuffer_, buffer);
+  read();
+}
+
 bool TDbfTable::IsDeleted() {
   const uint8_t* buffer = CurrentBuffer();
   return !buffer || buffer[kHeaderSize] == '*';

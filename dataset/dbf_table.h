@@ -133,6 +133,12 @@ class TDbfTable : public TDataSet {
   // The file's field definitions, for the table dialogs (null while closed).
   const TDbfFieldDefs* NativeFieldDefs() const;
 
+  // Runs `read` while field reads see the record image in `buffer` (one from
+  // AllocRecordBuffer), as when a record is judged for a filter: views can
+  // show records the window does not hold. The current record, the state
+  // and any edit stay as they are.
+  void WithFieldsOn(uint8_t* buffer, const std::function<void()>& read);
+
   // True when there is no current record or it is marked deleted.
   bool IsDeleted();
   // Recalls the current record; see the .cpp for the state it leaves.
