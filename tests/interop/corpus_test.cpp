@@ -111,23 +111,9 @@ int CodePageOf(const std::string& encoding) {
   return 0;
 }
 
-struct TRun {
-  int status = -1;
-  std::string out;
-};
+using TRun = TCommandResult;
 
-TRun RunCli(const std::string& args) {
-  TRun run;
-  const std::string command = std::string(NORVALE_CLI) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.out.append(buf.data(), n);
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+TRun RunCli(const std::string& args) { return RunCommand(std::string(NORVALE_CLI) + " " + args); }
 
 std::string Base64(const std::string& raw) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <sys/wait.h>
+
 #include "engine/byte_order.h"
 
 namespace norvale::test {
@@ -125,6 +127,18 @@ std::string CorpusTestName(const std::string& table) {
   for (char& c : s)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return s;
+}
+
+TCommandResult RunCommand(const std::string& command) {
+  TCommandResult run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return run;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
+  const int raw = ::pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
 }
 
 std::vector<std::string> RunCommandLines(const std::string& command) {

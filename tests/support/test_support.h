@@ -60,6 +60,12 @@ std::string CorpusTestName(const std::string& table);
 // Runs a shell command and returns its output (stdout and stderr) as lines.
 std::vector<std::string> RunCommandLines(const std::string& command);
 
+struct TCommandResult {
+  int status = -1;  // the exit status; -1 when it did not exit normally
+  std::string out;  // standard output and error together
+};
+TCommandResult RunCommand(const std::string& command);
+
 // Directory of the build's executables (norvale-cli and helpers).
 std::string BinaryDir();
 std::string SourceDir();
