@@ -1,6 +1,11 @@
 #include "bench/bench_table.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
+
+#include <unistd.h>
 
 #include "bench/gen_random.h"
 #include "bench/table_writer.h"
@@ -72,6 +77,21 @@ void WriteBenchTable(uint64_t count, const std::string& path, uint64_t seed) {
     table.EndRecord();
   }
   table.Finish();
+}
+
+TTempBenchTable::TTempBenchTable(uint64_t defaultCount) {
+  const char* env = std::getenv("NORVALE_BENCH_RECORDS");
+  const uint64_t records = env ? std::strtoull(env, nullptr, 10) : defaultCount;
+  std::string tmpl = (std::filesystem::temp_directory_path() / "norvale-bench-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = tmpl;
+  path_ = dir_ + "/bench.dbf";
+  WriteBenchTable(records, path_);
+}
+
+TTempBenchTable::~TTempBenchTable() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
 }
 
 }  // namespace norvale::gen

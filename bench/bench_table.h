@@ -16,4 +16,19 @@ inline constexpr uint64_t kBenchSeed = 20240611;
 // Raises std::runtime_error when the file cannot be written.
 void WriteBenchTable(uint64_t count, const std::string& path, uint64_t seed = kBenchSeed);
 
+// A benchmark table in a fresh temporary directory, removed with it. Its
+// size is NORVALE_BENCH_RECORDS records, or `defaultCount`.
+class TTempBenchTable {
+ public:
+  explicit TTempBenchTable(uint64_t defaultCount);
+  ~TTempBenchTable();
+  TTempBenchTable(const TTempBenchTable&) = delete;
+  TTempBenchTable& operator=(const TTempBenchTable&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
 }  // namespace norvale::gen

@@ -30,26 +30,15 @@ namespace {
 constexpr int64_t kBlockBytes = 1 << 20;
 
 struct TBenchTable {
-  std::filesystem::path dir;
+  gen::TTempBenchTable source{200000};
   TDbfFile file;
 
   TBenchTable() {
-    const char* env = std::getenv("NORVALE_BENCH_RECORDS");
-    const uint64_t records = env ? std::strtoull(env, nullptr, 10) : 200000;
-    std::string tmpl = (std::filesystem::temp_directory_path() / "norvale-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    dir = tmpl;
-    const std::string path = (dir / "bench.dbf").string();
-    gen::WriteBenchTable(records, path);
-    file.SetFileName(path);
+    file.SetFileName(source.Path());
     file.SetMode(amReadOnly);
     file.Open();
   }
-  ~TBenchTable() {
-    file.Close();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  ~TBenchTable() { file.Close(); }
 };
 
 TBenchTable& Table() {

@@ -31,21 +31,14 @@ namespace {
 constexpr const char* kFilter = "NAME = 'A*' AND AMOUNT > 5000 AND DTOS(BORN) >= '19700101'";
 
 struct TBenchRecords {
-  std::filesystem::path dir;
+  gen::TTempBenchTable source{1000000};
   TDbfFile file;
   std::vector<uint8_t> bytes;  // every record, one after another
   int64_t count = 0;
   int length = 0;
 
   TBenchRecords() {
-    const char* env = std::getenv("NORVALE_BENCH_RECORDS");
-    const uint64_t records = env ? std::strtoull(env, nullptr, 10) : 1000000;
-    std::string tmpl = (std::filesystem::temp_directory_path() / "norvale-expr-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    dir = tmpl;
-    const std::string path = (dir / "bench.dbf").string();
-    gen::WriteBenchTable(records, path);
-    file.SetFileName(path);
+    file.SetFileName(source.Path());
     file.SetMode(amReadOnly);
     file.Open();
     count = file.RecordCount();
@@ -53,11 +46,7 @@ struct TBenchRecords {
     bytes.resize(static_cast<size_t>(count * length));
     if (file.ReadPages(1, count, bytes.data()) != count) throw std::runtime_error("short read");
   }
-  ~TBenchRecords() {
-    file.Close();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  ~TBenchRecords() { file.Close(); }
 };
 
 TBenchRecords& Records() {
