@@ -329,14 +329,14 @@ void MapCase(ExprNode* node) {
 
 void Add(TExpressList& table, std::shared_ptr<TExprWord> word) { table.Add(std::move(word)); }
 
-void AddOperator(TExpressList& table, const char* name, const char* spec, TExpressionType result, TExprFunc f,
+void AddOperator(TExpressList& table, const char* name, const char* signature, TExpressionType result, TExprFunc f,
                  int precedence) {
-  Add(table, std::make_shared<TFunction>(name, "", spec, -1, result, f, true, precedence));
+  Add(table, std::make_shared<TFunction>(name, "", signature, -1, result, f, true, precedence));
 }
 
-void AddFunction(TExpressList& table, const char* name, const char* shortName, const char* spec, int minArgs,
+void AddFunction(TExpressList& table, const char* name, const char* shortName, const char* signature, int minArgs,
                  TExpressionType result, TExprFunc f) {
-  Add(table, std::make_shared<TFunction>(name, shortName, spec, minArgs, result, f, false, 0));
+  Add(table, std::make_shared<TFunction>(name, shortName, signature, minArgs, result, f, false, 0));
 }
 
 template <typename Op>
@@ -353,13 +353,13 @@ void AddArithmetic(TExpressList& t, const char* name, int precedence) {
 }
 
 template <typename A, typename B, typename C>
-void AddNumericComparisons(TExpressList& t, const char* spec) {
-  AddOperator(t, "=", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kEq>, kComparePrecedence);
-  AddOperator(t, "<", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kLt>, kComparePrecedence);
-  AddOperator(t, ">", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kGt>, kComparePrecedence);
-  AddOperator(t, "<=", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kLe>, kComparePrecedence);
-  AddOperator(t, ">=", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kGe>, kComparePrecedence);
-  AddOperator(t, "<>", spec, rtBoolean, NumericCompare<A, B, C, TCmp::kNe>, kComparePrecedence);
+void AddNumericComparisons(TExpressList& t, const char* signature) {
+  AddOperator(t, "=", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kEq>, kComparePrecedence);
+  AddOperator(t, "<", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kLt>, kComparePrecedence);
+  AddOperator(t, ">", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kGt>, kComparePrecedence);
+  AddOperator(t, "<=", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kLe>, kComparePrecedence);
+  AddOperator(t, ">=", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kGe>, kComparePrecedence);
+  AddOperator(t, "<>", signature, rtBoolean, NumericCompare<A, B, C, TCmp::kNe>, kComparePrecedence);
 }
 
 TExpressList BuildGeneralWords() {

@@ -457,12 +457,12 @@ void TCustomExpressionParser::CheckArguments(ExprNode* node, int depth) {
 int TCustomExpressionParser::Examine(ExprNode* node, int depth) {
   const TExprWord* w = node->word;
   if (node->callSyntax != (w->IsFunction() && !w->IsOperator())) return 4;
-  const std::string& spec = w->TypeSpec();
+  const std::string& signature = w->TypeSpec();
   const int count = node->ArgCount();
   for (int i = 0; i < count; ++i) {
     ExprNode* arg = node->argNode[i];
     if (!arg->checked) CheckArguments(arg, depth + 1);
-    if (i < static_cast<int>(spec.size()) && arg->word->ResultType() != TypeOfLetter(spec[static_cast<size_t>(i)]))
+    if (i < static_cast<int>(signature.size()) && arg->word->ResultType() != TypeOfLetter(signature[static_cast<size_t>(i)]))
       return 2;
   }
   if (count < w->MinArgs()) return 1;
