@@ -518,7 +518,19 @@ bool TDbfTable::IsDeleted() {
   return !buffer || buffer[kHeaderSize] == '*';
 }
 
-bool TDbfTable::GetCanModify() { return !readOnly_ && translationMode_ != 0; }
+bool TDbfTable::GetCanModify() { return readOnlyCause_ == rcNone && !readOnly_ && translationMode_ != 0; }
+
+std::string TDbfTable::ReadOnlyReason() const {
+  switch (readOnlyCause_) {
+    case rcNone: return {};
+    case rcRequested: return "The table was opened read-only.";
+    case rcNoWriteAccess: return "The file may not be written.";
+    case rcSizeMismatch: return "The file's size does not agree with its header.";
+    case rcUnmaintainedIndex: return "The table has an index file this program cannot keep current.";
+    case rcUnknownCodePage: return "The table's code page cannot be converted.";
+  }
+  return {};
+}
 
 // ---------------------------------------------------------------- values
 

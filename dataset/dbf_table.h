@@ -34,6 +34,20 @@ class TStream;
 enum TDbfOpenMode { omNormal, omAutoCreate, omTemporary };
 enum TDbfStorage { stoMemory, stoFile };
 enum TDbfLanguageAction { laReadOnly, laForceOEM, laForceANSI, laDefault };
+// Why a table asked for writing was opened read-only.
+enum TReadOnlyCause {
+  rcNone,
+  // ReadOnly was set.
+  rcRequested,
+  // The file has no write permission, or the system refused write access.
+  rcNoWriteAccess,
+  // The file's size does not agree with the record count of its header.
+  rcSizeMismatch,
+  // The header announces an index file this program cannot keep current.
+  rcUnmaintainedIndex,
+  // The code page has no converter and OnLanguageWarning left it read-only.
+  rcUnknownCodePage,
+};
 
 class TDbfTable;
 
@@ -117,6 +131,20 @@ class TDbfTable : public TDataSet {
   std::function<void(TDbfTable&, TDbfLanguageAction& action)> OnLanguageWarning;
   TLocaleErrorEvent OnLocaleError;
   std::function<void(bool& deleteLink)> OnIndexMissing;
+  // Raised while opening, before a table that was asked for writing is
+  // opened read-only because of a damaged header (rcSizeMismatch) or an
+  // index it cannot keep current (rcUnmaintainedIndex). `message` says what
+  // is wrong. Setting `editAnyway` keeps the table writable; it is honoured
+  // only for rcUnmaintainedIndex, where the index then goes stale.
+  std::function<void(TDbfTable&, TReadOnlyCause cause, const std::string& message, bool& editAnyway)>
+      OnOpenReadOnly;
+  // Raised before text holding characters the table's code page cannot
+  // store is written into `field`; `characters` lists them (UTF-8, each
+  // once). Leaving `storeAnyway` false aborts the assignment silently
+  // (EAbort) and the field keeps its value; true stores them as "?".
+  // Without a handler they are stored as "?".
+  std::function<void(TDbfTable&, const TField& field, const std::string& characters, bool& storeAnyway)>
+      OnUnstorableText;
   // Replaces the built-in conversion: `toTable` true converts UTF-8 text to
   // the table's code page. Returns the converted text.
   std::function<std::string(TDbfTable&, std::string_view src, bool toTable)> OnTranslate;
@@ -124,6 +152,10 @@ class TDbfTable : public TDataSet {
   // --- state for callers
   TDbfFile* DbfFile() const { return dbfFile_.get(); }
   TVirtualCursor* Cursor() const { return cursor_.get(); }
+  // Why the open table cannot be written (rcNone when it can), and the
+  // sentence that says so.
+  TReadOnlyCause ReadOnlyCause() const { return readOnlyCause_; }
+  std::string ReadOnlyReason() const;
   // 0 unknown code page, 1 ANSI, 2 OEM, 3 another installed code page.
   int TranslationMode() const { return translationMode_; }
   // The physical record number locked for editing, -1 when none.
@@ -247,6 +279,7 @@ class TDbfTable : public TDataSet {
   std::unique_ptr<TCodePageDecoder> decoder_;
   int recordSize_ = 0;
   bool rebuildingDefs_ = false;
+  TReadOnlyCause readOnlyCause_ = rcNone;
   // Field objects by field number, for the file field behind each.
   std::vector<const TDbfFieldDef*> fileFields_;
 
