@@ -25,6 +25,11 @@ bool TFieldDataLink::Editing() const {
   return dataSet && (dataSet->State() == dsEdit || dataSet->State() == dsInsert);
 }
 
+bool TFieldDataLink::Writable() const {
+  TField* field = Field();
+  return field && !field->ReadOnly() && DataSet()->CanModify();
+}
+
 bool TFieldDataLink::BeginEdit(QWidget* control) {
   TField* field = Field();
   if (!field) return false;
@@ -80,7 +85,7 @@ QString FieldValueText(TField* field) {
 
 TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
   link_.OnDataChange = [this] { Load(); };
-  link_.OnEditingChange = [this] { setReadOnly(!link_.Field() || !link_.DataSet()->CanModify()); };
+  link_.OnEditingChange = [this] { setReadOnly(!link_.Writable()); };
   link_.OnUpdateData = [this] { link_.Field()->SetAsString(text().toStdString()); };
   connect(this, &QLineEdit::textEdited, this, [this] {
     if (loading_) return;
@@ -100,6 +105,7 @@ void TDBEdit::Load() {
   TField* field = link_.Field();
   setText(FieldValueText(field));
   setEnabled(field != nullptr);
+  setReadOnly(!link_.Writable());
   loading_ = false;
 }
 
@@ -134,13 +140,15 @@ void TDBMemo::Load() {
   TField* field = link_.Field();
   const QString text = FieldValueText(field);
   if (text != toPlainText()) setPlainText(text);
-  setReadOnly(!field || !link_.DataSet()->CanModify());
+  // Only memo text is edited here: binary blobs would be garbled by a text
+  // box, and a character field must never receive a typed line break.
+  setReadOnly(!field || !field->IsTextBlob() || !link_.Writable());
   loading_ = false;
 }
 
 void TDBMemo::TextChanged() {
   if (loading_ || link_.Modified()) return;
-  if (link_.BeginEdit(this)) {
+  if (!isReadOnly() && link_.BeginEdit(this)) {
     link_.SetModified(true);
   } else {
     Load();

@@ -29,6 +29,8 @@ class TFieldDataLink : public TDataLink {
   // The bound field of the open table; null when none.
   TField* Field() const;
   bool Editing() const;
+  // Whether the bound field can take a typed value at all.
+  bool Writable() const;
   // Puts the table into edit state for a change typed into the control;
   // false (after showing why) when the table refuses.
   bool BeginEdit(QWidget* control);

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "app/grid_model.h"
@@ -58,6 +59,26 @@ void TDBGrid::ApplyDefaultWidths() {
   }
 }
 
+TGridView TDBGrid::SaveView() const {
+  TGridView view;
+  view.header = horizontalHeader()->saveState();
+  view.column = SelectedColumn();
+  view.horizontalScroll = horizontalScrollBar()->value();
+  view.verticalScroll = verticalScrollBar()->value();
+  return view;
+}
+
+void TDBGrid::RestoreView(const TGridView& view) {
+  if (view.header.isEmpty()) return;
+  horizontalHeader()->restoreState(view.header);
+  SetSelectedColumn(view.column);
+  // The scroll bars learn their ranges when the view lays itself out, which
+  // it would only do after this call returns.
+  updateGeometries();
+  horizontalScrollBar()->setValue(view.horizontalScroll);
+  verticalScrollBar()->setValue(view.verticalScroll);
+}
+
 int TDBGrid::SelectedColumn() const {
   const QModelIndex current = currentIndex();
   return current.isValid() ? current.column() : 0;
@@ -105,11 +126,12 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
       RunGuarded(this, [&] { table->Cancel(); });
       return;
     }
-    if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier) {
+    if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier && table->CanModify()) {
       RunGuarded(this, [&] { table->Insert(); });
       return;
     }
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier && table->CanModify() &&
+        !table->IsEmpty()) {
       RunGuarded(this, [&] {
         if (Ui().Confirm(this, QStringLiteral("Delete record?"))) table->Delete();
       });

@@ -5,11 +5,22 @@
 // any move of the table moves the grid.
 #pragma once
 
+#include <QByteArray>
 #include <QTableView>
 
 namespace norvale {
 
 class TDbfGridModel;
+
+// How the grid showed a table apart from its data, kept while another table
+// is shown: column widths, order and visibility, the current column and the
+// scroll position.
+struct TGridView {
+  QByteArray header;
+  int column = 0;
+  int horizontalScroll = 0;
+  int verticalScroll = 0;
+};
 
 class TDBGrid : public QTableView {
   Q_OBJECT
@@ -23,6 +34,10 @@ class TDBGrid : public QTableView {
   void SetSelectedColumn(int column);
   // Default widths after the columns were rebuilt for a newly opened table.
   void ApplyDefaultWidths();
+  TGridView SaveView() const;
+  // Puts back a view saved for the same table; the columns are left as they
+  // are when the table no longer has the columns the view was saved with.
+  void RestoreView(const TGridView& view);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

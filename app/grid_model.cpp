@@ -12,6 +12,13 @@ namespace {
 const QColor kEvenRowColour(238, 243, 247);
 const QColor kDeletedColour(128, 0, 0);
 
+struct TBusy {
+  explicit TBusy(int& counter) : counter_(counter) { ++counter_; }
+  ~TBusy() { --counter_; }
+  int& counter_;
+};
+}  // namespace
+
 bool IsNumericType(TFieldType type) {
   switch (type) {
     case ftSmallint:
@@ -27,13 +34,6 @@ bool IsNumericType(TFieldType type) {
       return false;
   }
 }
-
-struct TBusy {
-  explicit TBusy(int& counter) : counter_(counter) { ++counter_; }
-  ~TBusy() { --counter_; }
-  int& counter_;
-};
-}  // namespace
 
 class TDbfGridModel::TLink : public TDataLink {
  public:

@@ -22,6 +22,9 @@ namespace norvale {
 
 class TViewerTable;
 
+// Types whose values are numbers, right-aligned and made of digits.
+bool IsNumericType(TFieldType type);
+
 class TDbfGridModel : public QAbstractTableModel {
   Q_OBJECT
 

@@ -39,7 +39,35 @@ const QString kOpenFilter = QStringLiteral("DBF Files|*.DBF|All Files|*.*");
 const QString kLater = QStringLiteral("Arrives with a later version");
 
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+bool Editing(const TDataSet& table) { return table.State() == dsEdit || table.State() == dsInsert; }
+
+bool HasBlobField(const TDataSet& table) {
+  for (int i = 0; i < table.FieldCount(); ++i)
+    if (table.Fields(i).IsBlob()) return true;
+  return false;
+}
 }  // namespace
+
+// Keeps the commands and the count in step with whatever the table does,
+// whoever made it do it: menus, the navigator, the grid, the memo boxes.
+class TForm1::TCommandLink : public TDataLink {
+ public:
+  explicit TCommandLink(TForm1* form) : form_(form) {}
+  void ActiveChanged() override { Changed(); }
+  void DataSetChanged() override { Changed(); }
+  void DataSetScrolled(int) override { form_->UpdateCommands(); }
+  void RecordChanged(TField* field) override {
+    if (!field) Changed();
+  }
+
+ private:
+  void Changed() {
+    form_->UpdateStatusLabels();
+    form_->UpdateCommands();
+  }
+  TForm1* form_;
+};
 
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
@@ -73,13 +101,17 @@ TForm1::TForm1(QWidget* parent)
   quickOpen_ = new TQuickOpenDialog(this);
   columnsDialog_ = new TColumnsDialog(grid_, dbf1_.get(), this);
   formView_ = new TFormView(dataSource1_.get(), this);
-  memoEditor_ = new TMemoEditor(this);
-  memoEditor_->DBMemo1()->SetDataSource(dataSource1_.get());
+  memoEditor_ = new TMemoEditor(dataSource1_.get(), this);
 
   qApp->installEventFilter(new TWheelToKeys(this));
+  InstallTableHandlers();
+  commandLink_ = std::make_unique<TCommandLink>(this);
+  commandLink_->SetDataSource(dataSource1_.get());
+  UpdateCommands();
 }
 
 TForm1::~TForm1() {
+  commandLink_->SetDataSource(nullptr);
   // The grid, the navigator, the memo boxes and the windows hold data links
   // into DataSource1, a member that would die before QWidget's destructor
   // got round to them: they go first.
@@ -210,7 +242,7 @@ void TForm1::BuildMenus() {
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
   AddCommand(help, QStringLiteral("HelpForum"), QStringLiteral("Forum"), {},
-             [] { Ui().OpenUrl(QUrl(HelpPageUrl(QStringLiteral("community.html#forum")))); });
+             [this] { OpenHelpPage(this, QUrl(HelpPageUrl(QStringLiteral("community.html#forum")))); });
   cmd(help, "HelpAbout", "About", {}, &TForm1::AboutCommand);
 
   gridMenu_ = new QMenu(this);
@@ -269,6 +301,7 @@ void TForm1::BuildToolBar() {
     } else if (b.action) {
       QAction* source = Action(QString::fromUtf8(b.action));
       action = AddCommand(nullptr, name, QString::fromUtf8(b.caption), {}, [source] { source->trigger(); });
+      connect(source, &QAction::changed, action, [source, action] { action->setEnabled(source->isEnabled()); });
     } else {
       action = AddLater(nullptr, name, QString::fromUtf8(b.caption));
     }
@@ -390,12 +423,15 @@ void TForm1::BuildStatusArea() {
   indexLabel_ = label("Label3", "Index: ", 160);
   recordLabel_ = label("Label7", "Record: ", 140);
   versionLabel_ = label("Label6", "Version ", 100);
+  readOnlyLabel_ = label("ReadOnlyLabel", "read-only", 0);
+  readOnlyLabel_->setStyleSheet(QStringLiteral("color: rgb(128,0,0); font-weight: bold;"));
+  readOnlyLabel_->hide();
   auto link = [this, bar](const char* name, const QString& text, const QString& page) {
     auto* l = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(HelpPageUrl(page), text), bar);
     l->setObjectName(QString::fromUtf8(name));
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     l->setContentsMargins(6, 0, 6, 0);
-    connect(l, &QLabel::linkActivated, this, [](const QString& url) { Ui().OpenUrl(QUrl(url)); });
+    connect(l, &QLabel::linkActivated, this, [this](const QString& url) { OpenHelpPage(this, QUrl(url)); });
     bar->addPermanentWidget(l);
     return l;
   };
@@ -419,19 +455,13 @@ void TForm1::HandleCommandLine(const QStringList& args) {
     ShowExceptionBox(this, std::current_exception());
     return;
   }
-  auto record = std::make_unique<TDBFInfo>();
-  record->Path = path;
-  record->FileName = Utf8(dbf1_->TableName());
-  const int at = tabs_->count();
-  slots_[static_cast<size_t>(at)] = record.get();
-  records_.push_back(std::move(record));
-  ++quietTabs_;
-  tabs_->addTab(slots_[static_cast<size_t>(at)]->FileName);
-  tabs_->setCurrentIndex(at);
-  --quietTabs_;
-  setWindowTitle(kProduct + QStringLiteral(" - ") + path);
+  shownInfo_ = AddTab(path);
+  shownPath_ = path;
+  ++openSerial_;
+  UpdateCaption();
   UpdateStatusLabels();
   UpdateRecordLabel();
+  UpdateCommands();
   if (args.size() >= 2 && args[1].toUpper() == QLatin1String("/FULL")) {
     coolBar_->hide();
     showToolbar_->setChecked(false);
@@ -449,6 +479,34 @@ void TForm1::SelectTabQuietly(int index) {
   --quietTabs_;
 }
 
+void TForm1::InstallTableHandlers() {
+  dbf1_->OnOpenReadOnly = [this](TDbfTable& table, TReadOnlyCause cause, const std::string& message,
+                                 bool& editAnyway) {
+    const QString file = QFileInfo(Utf8(table.PhysicalTableName())).fileName();
+    const QString why = Utf8(message);
+    if (cause == rcUnmaintainedIndex) {
+      editAnyway = Ui().Confirm(
+          this, QStringLiteral("%1\n\n%2 has an index this program cannot keep up to date. If you edit the table "
+                               "here, the index will be out of date for the programs that use it.\n\nEdit the "
+                               "table anyway?")
+                    .arg(why, file));
+    } else if (cause == rcSizeMismatch) {
+      Ui().ShowMessage(this, QStringLiteral("The size of %1 does not match its header.\n%2\n\nThe table is opened "
+                                            "read-only, so nothing in it is changed.")
+                                 .arg(file, why));
+    } else {
+      Ui().ShowMessage(this, QStringLiteral("%1 is opened read-only.\n%2").arg(file, why));
+    }
+  };
+  dbf1_->OnUnstorableText = [this](TDbfTable& table, const TField&, const std::string& characters,
+                                   bool& storeAnyway) {
+    storeAnyway = Ui().Confirm(this, QStringLiteral("The characters \"%1\" cannot be stored in code page %2. "
+                                                    "Store them as \"?\"?")
+                                         .arg(Utf8(characters))
+                                         .arg(table.CodePage()));
+  };
+}
+
 void TForm1::UnbindPanelMemo() {
   panelMemo_->SetDataField("");
   panelMemo_->SetDataSource(nullptr);
@@ -459,23 +517,127 @@ void TForm1::UnbindPanelMemo() {
 void TForm1::UpdateStatusLabels() {
   QString index = QStringLiteral("Index: ");
   QString count = QStringLiteral("Count: ");
-  if (dbf1_->Active()) {
+  const bool active = dbf1_->Active();
+  if (active) {
     index += Utf8(dbf1_->IndexName());
     count += QString::number(dbf1_->RecordCount());
   }
   indexLabel_->setText(index);
   countLabel_->setText(count);
+  const bool readOnly = active && !dbf1_->CanModify();
+  readOnlyLabel_->setVisible(readOnly);
+  readOnlyLabel_->setToolTip(readOnly ? Utf8(dbf1_->ReadOnlyReason()) : QString());
 }
 
 void TForm1::UpdateRecordLabel() {
   recordLabel_->setText(QStringLiteral("Record: ") + QString::number(dbf1_->Active() ? dbf1_->RecNo() : 0));
 }
 
+void TForm1::UpdateCaption() {
+  if (!dbf1_->Active()) {
+    setWindowTitle(kProduct);
+    return;
+  }
+  QString caption = kProduct + QStringLiteral(" - ") + shownPath_;
+  if (!dbf1_->CanModify()) caption += QStringLiteral(" (read-only)");
+  setWindowTitle(caption);
+}
+
+void TForm1::UpdateCommands() {
+  const bool active = dbf1_->Active();
+  const bool writable = active && dbf1_->CanModify();
+  const bool editing = active && Editing(*dbf1_);
+  const bool records = active && !dbf1_->IsEmpty();
+  const bool onDeleted = writable && records && dbf1_->State() != dsInsert && dbf1_->IsDeleted();
+  const struct {
+    const char* name;
+    bool enabled;
+  } rules[] = {
+      {"FileClose", tabs_->count() > 0},
+      {"EditFirst", records && !dbf1_->Bof()},
+      {"EditPrevious", records && !dbf1_->Bof()},
+      {"EditNext", records && !dbf1_->Eof()},
+      {"EditLast", records && !dbf1_->Eof()},
+      {"EditInsert", writable},
+      {"EditDelete", writable && records},
+      {"EditSave", editing},
+      {"EditCancel", editing},
+      {"EditMemo", active && HasBlobField(*dbf1_)},
+      {"RecordUndelete", onDeleted},
+      {"GridIsDeleted", records},
+      {"ToolForm", active},
+      {"ViewFormView", active},
+      {"ViewColumns", active},
+      {"ViewGotoColumn", active},
+      {"ViewResizeAll", active},
+  };
+  for (const auto& rule : rules) Action(QString::fromUtf8(rule.name))->setEnabled(rule.enabled);
+}
+
+TDBFInfo* TForm1::AddTab(const QString& path) {
+  const int n = tabs_->count();
+  if (n >= kMaxTabs) {
+    Ui().ShowError(this, QStringLiteral("Too many tables open (256)."));
+    return nullptr;
+  }
+  auto record = std::make_unique<TDBFInfo>();
+  record->Path = path;
+  record->FileName = QFileInfo(path).fileName();
+  TDBFInfo* added = record.get();
+  slots_[static_cast<size_t>(n)] = added;
+  records_.push_back(std::move(record));
+  ++quietTabs_;
+  tabs_->addTab(added->FileName);
+  tabs_->setCurrentIndex(n);
+  --quietTabs_;
+  return added;
+}
+
+void TForm1::SaveTabState() {
+  if (!shownInfo_ || !dbf1_->Active()) return;
+  shownInfo_->RecNo = dbf1_->CurrentRecNo();
+  shownInfo_->View = grid_->SaveView();
+}
+
+void TForm1::RestoreTabState(const TDBFInfo& record) {
+  if (record.RecNo > 0) {
+    try {
+      dbf1_->GotoBookmark(TDbfTable::MakeBookmark(record.RecNo));
+    } catch (const std::exception&) {
+      // The record went while the tab was in the background (packed away,
+      // or deleted and hidden): the tab starts at the top instead.
+    }
+  }
+  grid_->RestoreView(record.View);
+}
+
+void TForm1::BuildFormView() {
+  formView_->Build(grid_, dbf1_.get());
+  formSerial_ = openSerial_;
+}
+
+void TForm1::FollowTable(bool memoShown, bool formShown) {
+  const bool active = dbf1_->Active();
+  if (memoShown && active) {
+    memoEditor_->FollowTable();
+  } else {
+    memoEditor_->close();
+  }
+  if (formShown && active) {
+    BuildFormView();
+  } else {
+    formView_->close();
+  }
+}
+
 bool TForm1::OpenTable(const QString& path) {
   bool opened = false;
-  memoEditor_->DBMemo1()->SetDataField("");
-  memoEditor_->DBMemo1()->SetDataSource(nullptr);
-  memoEditor_->DBMemo1()->SetDataSource(dataSource1_.get());
+  // The windows over the grid are told where they stand once the new table
+  // is open; until then they must not hold on to the old one's fields.
+  const bool memoShown = memoEditor_->isVisible();
+  const bool formShown = formView_->isVisible();
+  memoEditor_->Unbind();
+  if (formShown) formView_->RemoveEditors();
   try {
     dbf1_->Close();
     dbf1_->SetExclusive(false);
@@ -486,35 +648,38 @@ bool TForm1::OpenTable(const QString& path) {
     if (!filter.isEmpty()) dbf1_->SetFiltered(true);
     dbf1_->Open();
     opened = true;
+    ++openSerial_;
   } catch (const std::exception& e) {
     Ui().ShowError(this, QStringLiteral("Error openning DBF File with: ") + QString::fromUtf8(e.what()));
   }
-  setWindowTitle(dbf1_->Active() ? kProduct + QStringLiteral(" - ") + path : kProduct);
+  shownPath_ = path;
+  UpdateCaption();
   UpdateStatusLabels();
   UpdateRecordLabel();
+  UpdateCommands();
+  FollowTable(memoShown, formShown);
+  return opened;
+}
+
+bool TForm1::ShowTab(int index) {
+  TDBFInfo* record = slots_[static_cast<size_t>(index)];
+  filterEdit_->setText(record->FilterText);
+  fileNameEdit_->setText(record->FileName);
+  const bool opened = OpenTable(record->Path);
+  shownInfo_ = opened ? record : nullptr;
+  if (opened) RestoreTabState(*record);
   return opened;
 }
 
 void TForm1::OpenCommand() {
   const QString chosen = Ui().ChooseOpenFile(this, kOpenFilter);
   if (chosen.isEmpty()) return;
-  const int n = tabs_->count();
-  if (n >= kMaxTabs) {
-    Ui().ShowError(this, QStringLiteral("Too many tables open (256)."));
-    return;
-  }
-  UnbindPanelMemo();
-  auto record = std::make_unique<TDBFInfo>();
-  record->Path = chosen;
-  record->FileName = QFileInfo(chosen).fileName();
-  slots_[static_cast<size_t>(n)] = record.get();
-  records_.push_back(std::move(record));
   const int previous = tabs_->currentIndex();
-  ++quietTabs_;
-  tabs_->addTab(slots_[static_cast<size_t>(n)]->FileName);
-  tabs_->setCurrentIndex(n);
-  --quietTabs_;
-  if (OpenTable(chosen)) return;
+  const int n = tabs_->count();
+  SaveTabState();
+  if (!AddTab(chosen)) return;
+  UnbindPanelMemo();
+  if (ShowTab(n)) return;
   ++quietTabs_;
   tabs_->removeTab(n);
   --quietTabs_;
@@ -524,26 +689,23 @@ void TForm1::OpenCommand() {
     SelectTabQuietly(previous);
     TabSwitch(previous);
   }
+  UpdateCommands();
 }
 
 void TForm1::TabSwitch(int index) {
   if (index < 0 || index >= tabs_->count()) return;
+  SaveTabState();
   UnbindPanelMemo();
-  TDBFInfo* record = slots_[static_cast<size_t>(index)];
-  filterEdit_->setText(record->FilterText);
-  fileNameEdit_->setText(record->FileName);
-  OpenTable(record->Path);
+  ShowTab(index);
 }
 
 void TForm1::CloseCommand() {
   const int closed = tabs_->currentIndex();
-  if (closed == -1) {
-    Ui().ShowError(this, QStringLiteral("tab not selected"));
-    return;
-  }
+  if (closed == -1) return;
   const int n = tabs_->count();
   for (int k = closed; k + 1 < n; ++k) slots_[static_cast<size_t>(k)] = slots_[static_cast<size_t>(k + 1)];
   filterEdit_->setText(slots_[static_cast<size_t>(closed)]->FilterText);
+  shownInfo_ = nullptr;
   ++quietTabs_;
   tabs_->removeTab(closed);
   --quietTabs_;
@@ -556,19 +718,52 @@ void TForm1::CloseCommand() {
     setWindowTitle(kProduct);
     UpdateStatusLabels();
     UpdateRecordLabel();
+    FollowTable(false, false);
   }
+  UpdateCommands();
 }
 
 void TForm1::QuickOpenCommand() {
   if (Ui().ExecDialog(*quickOpen_) != QDialog::Accepted) return;
   const QString name = quickOpen_->Edit1()->text();
-  dbf1_->Close();
-  dbf1_->SetExclusive(false);
-  dbf1_->SetTableName(name.toStdString());
-  dbf1_->Open();
-  setWindowTitle(kProduct + QStringLiteral(" - ") + name);
-  UpdateStatusLabels();
-  UpdateRecordLabel();
+  // A wrong name must not cost the user the table on screen, so the name is
+  // tried on a table object of its own first. It resolves a bare name where
+  // Dbf1 would.
+  QString path;
+  try {
+    TDbfTable probe;
+    probe.SetFilePath(dbf1_->FilePath());
+    probe.SetReadOnly(true);
+    probe.SetTableName(name.toStdString());
+    probe.Open();
+    path = Utf8(probe.PhysicalTableName());
+  } catch (const std::exception& e) {
+    Ui().ShowError(this, QStringLiteral("Error openning DBF File with: ") + QString::fromUtf8(e.what()));
+    return;
+  }
+  const int current = tabs_->currentIndex();
+  if (current < 0) {
+    if (!AddTab(path)) return;
+    if (!ShowTab(tabs_->currentIndex())) CloseCommand();
+    return;
+  }
+  SaveTabState();
+  TDBFInfo* record = slots_[static_cast<size_t>(current)];
+  const TDBFInfo before = *record;
+  UnbindPanelMemo();
+  // Another table in the tab: where the old one was left means nothing now.
+  TDBFInfo renamed;
+  renamed.Path = path;
+  renamed.FilterText = record->FilterText;
+  renamed.FileName = QFileInfo(path).fileName();
+  *record = renamed;
+  tabs_->setTabText(current, record->FileName);
+  if (ShowTab(current)) return;
+  // The probe opened it, the real open did not (another program holds it
+  // exclusively, say): the tab goes back to what it showed.
+  *record = before;
+  tabs_->setTabText(current, record->FileName);
+  ShowTab(current);
 }
 
 // ---------------------------------------------------------------- record commands
@@ -590,7 +785,10 @@ void TForm1::ViewEditMemo() {
   QString field;
   if (QAbstractItemModel* model = grid_->model(); model && model->columnCount() > 0)
     field = model->headerData(grid_->SelectedColumn(), Qt::Horizontal).toString();
-  memoEditor_->DBMemo1()->SetDataField(field.toStdString());
+  if (!memoEditor_->BindField(field.toStdString())) {
+    Ui().ShowMessage(this, QStringLiteral("This table has no memo field."));
+    return;
+  }
   memoEditor_->show();
   memoEditor_->raise();
 }
@@ -613,13 +811,17 @@ void TForm1::ShowHideColumns() { Ui().ExecDialog(*columnsDialog_); }
 void TForm1::GotoColumn() { Ui().ExecDialog(*selectField_); }
 
 void TForm1::FormViewCommand() {
+  if (!dbf1_->Active()) return;
+  // An empty form is no view of anything: it is built when it was closed
+  // since, or built for another table.
+  if (!formView_->HasEditors() || formSerial_ != openSerial_) BuildFormView();
   formView_->show();
   formView_->raise();
 }
 
 void TForm1::FormCommand() {
   if (!dbf1_->Active()) return;
-  formView_->Build(grid_, dbf1_.get());
+  BuildFormView();
   formView_->show();
   formView_->raise();
 }
@@ -661,7 +863,23 @@ void TForm1::ScaleBy(int numerator, int denominator) {
   scaleFont(grid_);
   scaleFont(grid_->horizontalHeader());
   for (int c = 0; c < grid_->model()->columnCount(); ++c) grid_->setColumnWidth(c, scaled(grid_->columnWidth(c)));
-  if (!isMaximized() && !isFullScreen()) resize(scaled(width()), scaled(height()));
+  if (isMaximized() || isFullScreen()) return;
+  QSize size(scaled(width()), scaled(height()));
+  const QScreen* on = screen();
+  if (!on) {
+    resize(size);
+    return;
+  }
+  // A window grown past its screen has its title bar or its edges out of
+  // reach; it stays whole on the screen it is on.
+  const QRect room = on->availableGeometry();
+  const QSize frame = frameGeometry().size() - geometry().size();
+  size = size.boundedTo(room.size() - frame);
+  resize(size);
+  const QSize outer = size + frame;
+  const int x = std::clamp(pos().x(), room.left(), room.left() + room.width() - outer.width());
+  const int y = std::clamp(pos().y(), room.top(), room.top() + room.height() - outer.height());
+  move(x, y);
 }
 
 void TForm1::Enlarge() { ScaleBy(125, 100); }

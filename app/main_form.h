@@ -13,6 +13,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "app/db_grid.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -26,7 +28,6 @@ namespace norvale {
 
 class TAboutBox;
 class TColumnsDialog;
-class TDBGrid;
 class TDBMemo;
 class TDBNavigator;
 class TDataSource;
@@ -45,6 +46,10 @@ struct TDBFInfo {
   QString FilterText;
   // The file-name part of Path; the tab's caption.
   QString FileName;
+  // Where the user left the tab, put back when it is selected again: the
+  // physical number of the current record (0 for none) and the grid's look.
+  int64_t RecNo = 0;
+  TGridView View;
 };
 
 class TForm1 : public QMainWindow {
@@ -111,6 +116,8 @@ class TForm1 : public QMainWindow {
   QLabel* Label3() const { return indexLabel_; }
   QLabel* Label7() const { return recordLabel_; }
   QLabel* Label6() const { return versionLabel_; }
+  // Shown in the status area while the open table cannot be written.
+  QLabel* ReadOnlyLabel() const { return readOnlyLabel_; }
   QToolBar* CoolBar1() const { return coolBar_; }
   TDBNavigator* DBNavigator1() const { return navigator_; }
   QCheckBox* CheckBox1() const { return memoCheck_; }
@@ -135,15 +142,31 @@ class TForm1 : public QMainWindow {
   void BuildToolBar();
   void BuildCentre();
   void BuildStatusArea();
+  void InstallTableHandlers();
   QAction* AddCommand(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
                       std::function<void()> handler);
   QAction* AddLater(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
   void UnbindPanelMemo();
   void UpdateStatusLabels();
   void UpdateRecordLabel();
+  void UpdateCaption();
+  // Enables exactly the commands that can act on the table as it is now.
+  void UpdateCommands();
+  // A new tab with its record, selected without the switch a user's choice
+  // runs; null when the tab table is full.
+  TDBFInfo* AddTab(const QString& path);
+  // Shows the table of tab `index`, where the user left it.
+  bool ShowTab(int index);
+  void SaveTabState();
+  void RestoreTabState(const TDBFInfo& record);
+  // The memo and form windows follow the table just opened, or close.
+  void FollowTable(bool memoShown, bool formShown);
+  void BuildFormView();
   void ScaleBy(int numerator, int denominator);
   // Selects a tab without the switch a user's choice runs.
   void SelectTabQuietly(int index);
+
+  class TCommandLink;
 
   QString versionText_;
   std::unique_ptr<TViewerTable> dbf1_;
@@ -152,6 +175,13 @@ class TForm1 : public QMainWindow {
   // Records live until the program ends, whatever the slots say.
   std::vector<std::unique_ptr<TDBFInfo>> records_;
   int quietTabs_ = 0;
+  // The record of the tab whose table Dbf1 shows; null while none is.
+  TDBFInfo* shownInfo_ = nullptr;
+  QString shownPath_;
+  // Counts successful opens, so the form view knows which table it was built for.
+  int openSerial_ = 0;
+  int formSerial_ = -1;
+  std::unique_ptr<TCommandLink> commandLink_;
 
   TDbfGridModel* model_ = nullptr;
   TDBGrid* grid_ = nullptr;
@@ -162,6 +192,7 @@ class TForm1 : public QMainWindow {
   QLabel* indexLabel_ = nullptr;
   QLabel* recordLabel_ = nullptr;
   QLabel* versionLabel_ = nullptr;
+  QLabel* readOnlyLabel_ = nullptr;
   QLabel* homeLink_ = nullptr;
   QLabel* socialLink_ = nullptr;
   QToolBar* coolBar_ = nullptr;

@@ -49,7 +49,7 @@ bool TUiServices::ChooseFont(QWidget* parent, QFont& font) {
 
 int TUiServices::ExecDialog(QDialog& dialog) { return dialog.exec(); }
 
-void TUiServices::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+bool TUiServices::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 TUiServices& Ui() { return *Services(); }
 
@@ -79,6 +79,12 @@ bool RunGuarded(QWidget* parent, const std::function<void()>& command) {
     ShowExceptionBox(parent, std::current_exception());
     return false;
   }
+}
+
+void OpenHelpPage(QWidget* parent, const QUrl& url) {
+  if (Ui().OpenUrl(url)) return;
+  const QString where = url.isLocalFile() ? url.toLocalFile() : url.toString();
+  Ui().ShowMessage(parent, QStringLiteral("The page could not be opened in a browser. It is at:\n") + where);
 }
 
 QString QtFileFilter(const QString& filter) {

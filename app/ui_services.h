@@ -36,8 +36,8 @@ class TUiServices {
   virtual bool ChooseFont(QWidget* parent, QFont& font);
   // Runs `dialog` modally and returns its result code.
   virtual int ExecDialog(QDialog& dialog);
-  // Opens a page in the default browser.
-  virtual void OpenUrl(const QUrl& url);
+  // Opens a page in the default browser; false when the desktop could not.
+  virtual bool OpenUrl(const QUrl& url);
 };
 
 TUiServices& Ui();
@@ -54,6 +54,10 @@ bool RunGuarded(QWidget* parent, const std::function<void()>& command);
 
 // The filter of the file dialogs translated to Qt's "Name (*.EXT)" form.
 QString QtFileFilter(const QString& filter);
+
+// Opens a help page; when the desktop has no browser for it, says where the
+// page is so the user can open it by hand.
+void OpenHelpPage(QWidget* parent, const QUrl& url);
 
 // Where the help pages live: the installed copy next to the program when
 // there is one, else the source tree's docs/.

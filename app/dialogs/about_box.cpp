@@ -43,7 +43,7 @@ TAboutBox::TAboutBox(const QString& versionText, TDbfTable* table, QWidget* pare
   linkLabel_->setText(QStringLiteral("<a href=\"%1\"><b>Norvale home page</b></a>").arg(HelpPageUrl(QStringLiteral("index.html"))));
   linkLabel_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
   linkLabel_->setCursor(Qt::PointingHandCursor);
-  connect(linkLabel_, &QLabel::linkActivated, this, [](const QString& url) { Ui().OpenUrl(QUrl(url)); });
+  connect(linkLabel_, &QLabel::linkActivated, this, [this](const QString& url) { OpenHelpPage(this, QUrl(url)); });
   layout->addWidget(linkLabel_);
 
   layout->addWidget(new QLabel(QStringLiteral("Check the website for updates and additional information."), this));

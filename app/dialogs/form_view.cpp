@@ -11,6 +11,7 @@
 
 #include "app/db_controls.h"
 #include "app/db_grid.h"
+#include "app/grid_model.h"
 #include "app/ui_services.h"
 #include "dataset/dbf_table.h"
 
@@ -24,6 +25,19 @@ constexpr int kMemoHeight = 95;
 constexpr int kCaptionLeft = 12;
 constexpr int kCaptionWidth = 110;
 constexpr int kEditorLeft = 120;
+// What a frameless line edit keeps around its text: the text margins and
+// room for the cursor.
+constexpr int kEditPadding = 8;
+
+// The width in which any value of `field` shows whole: a column squeezed
+// narrow in the grid, or hidden there, must not cut it here.
+int ValueWidth(const TField& field, const QFontMetrics& metrics) {
+  const TFieldType type = field.DataType();
+  const bool digits = IsNumericType(type) || type == ftDate || type == ftDateTime;
+  const QChar widest = digits ? QLatin1Char('0') : QLatin1Char('W');
+  const int chars = std::max(1, field.DisplayWidth());
+  return metrics.horizontalAdvance(QString(chars, widest)) + kEditPadding;
+}
 }  // namespace
 
 TFormView::TFormView(TDataSource* source, QWidget* parent) : QDialog(parent, Qt::Window), source_(source) {
@@ -63,7 +77,7 @@ TFormView::TFormView(TDataSource* source, QWidget* parent) : QDialog(parent, Qt:
   auto* link = new QLabel(
       QStringLiteral("<a href=\"%1\">Norvale home page</a>").arg(HelpPageUrl(QStringLiteral("index.html"))), this);
   link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-  connect(link, &QLabel::linkActivated, this, [](const QString& url) { Ui().OpenUrl(QUrl(url)); });
+  connect(link, &QLabel::linkActivated, this, [this](const QString& url) { OpenHelpPage(this, QUrl(url)); });
   layout->addWidget(pages, 1);
   layout->addWidget(link);
 }
@@ -81,6 +95,8 @@ void TFormView::RemoveEditors() {
   }
   box_->resize(0, 0);
 }
+
+bool TFormView::HasEditors() const { return box_->findChild<QWidget*>(QString(), Qt::FindDirectChildrenOnly) != nullptr; }
 
 void TFormView::Build(TDBGrid* grid, TDbfTable* table) {
   RemoveEditors();
@@ -101,7 +117,7 @@ void TFormView::Build(TDBGrid* grid, TDbfTable* table) {
     caption->setGeometry(kCaptionLeft, top, kCaptionWidth, kRowStep);
 
     TField* field = table->FindField(fieldName.toStdString());
-    int width = grid->columnWidth(i);
+    int width = grid->isColumnHidden(i) ? 0 : grid->columnWidth(i);
     if (width >= formWidth) width = formWidth - 300;
     QWidget* editor = nullptr;
     if (field && field->IsBlob()) {
@@ -120,6 +136,7 @@ void TFormView::Build(TDBGrid* grid, TDbfTable* table) {
       edit->setFrame(false);
       edit->SetDataSource(source_);
       edit->SetDataField(fieldName.toStdString());
+      if (field) width = std::max(width, ValueWidth(*field, edit->fontMetrics()));
       edit->setGeometry(kEditorLeft, top, width, kRowStep);
       editor = edit;
     }

@@ -23,6 +23,7 @@ class TFormView : public QDialog {
   void Build(TDBGrid* grid, TDbfTable* table);
   // Removes the editors of the last build.
   void RemoveEditors();
+  bool HasEditors() const;
   QWidget* ScrollBox() const { return box_; }
   TDBNavigator* Navigator() const { return navigator_; }
 

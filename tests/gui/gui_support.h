@@ -2,14 +2,19 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <QAction>
 #include <QDialog>
 #include <QStringList>
+#include <QTabBar>
 #include <QUrl>
 
+#include "app/main_form.h"
 #include "app/ui_services.h"
+#include "dataset/dbf_table.h"
 #include "tests/support/test_support.h"
 
 namespace norvale::test {
@@ -23,6 +28,7 @@ class TScriptedUi : public TUiServices {
   bool confirmAnswer = true;
   std::function<int(QDialog&)> onDialog;
   QList<QUrl> urls;
+  bool urlsOpen = true;  // false: the desktop has no browser
 
   void ShowError(QWidget*, const QString& text) override { log << QStringLiteral("error: ") + text; }
   void ShowMessage(QWidget*, const QString& text) override { log << QStringLiteral("message: ") + text; }
@@ -33,8 +39,46 @@ class TScriptedUi : public TUiServices {
   QString ChooseOpenFile(QWidget*, const QString&) override { return files.isEmpty() ? QString() : files.takeFirst(); }
   bool ChooseFont(QWidget*, QFont&) override { return false; }
   int ExecDialog(QDialog& dialog) override { return onDialog ? onDialog(dialog) : QDialog::Rejected; }
-  void OpenUrl(const QUrl& url) override { urls << url; }
+  bool OpenUrl(const QUrl& url) override {
+    urls << url;
+    return urlsOpen;
+  }
 };
+
+// A fresh main window with answered dialogs; the services go back after.
+struct TFixture {
+  TScriptedUi* ui;
+  std::unique_ptr<TUiServices> previous;
+  std::unique_ptr<TForm1> form;
+  TFixture() {
+    auto scripted = std::make_unique<TScriptedUi>();
+    ui = scripted.get();
+    previous = SetUi(std::move(scripted));
+    form = std::make_unique<TForm1>();
+  }
+  ~TFixture() {
+    form.reset();
+    SetUi(std::move(previous));
+  }
+  void Open(const std::string& path) {
+    ui->files << QString::fromStdString(path);
+    form->Action(QStringLiteral("FileOpen"))->trigger();
+  }
+  QAction* Command(const char* name) const { return form->Action(QString::fromUtf8(name)); }
+  bool Enabled(const char* name) const { return Command(name)->isEnabled(); }
+  QString TabText(int i) const { return form->TabControl1()->tabText(i); }
+  int Tabs() const { return form->TabControl1()->count(); }
+};
+
+// A field of record `recNo` as the file holds it, read by a table object of
+// its own.
+inline std::string StoredValue(const std::string& path, int recNo, const char* field) {
+  TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  table.SetRecNo(recNo);
+  return table.FieldByName(field).AsString();
+}
 
 // people.dbf: NAME C(10), AGE N(3); records "ann" 30, "bob" 40 (deleted
 // when `deletedSecond`), "cy" 50.

@@ -34,39 +34,6 @@ using namespace norvale::test;
 
 namespace {
 
-// A fresh main window with answered dialogs; the services go back after.
-struct TFixture {
-  TScriptedUi* ui;
-  std::unique_ptr<TUiServices> previous;
-  std::unique_ptr<TForm1> form;
-  TFixture() {
-    auto scripted = std::make_unique<TScriptedUi>();
-    ui = scripted.get();
-    previous = SetUi(std::move(scripted));
-    form = std::make_unique<TForm1>();
-  }
-  ~TFixture() {
-    form.reset();
-    SetUi(std::move(previous));
-  }
-  void Open(const std::string& path) {
-    ui->files << QString::fromStdString(path);
-    form->Action(QStringLiteral("FileOpen"))->trigger();
-  }
-  QString TabText(int i) const { return form->TabControl1()->tabText(i); }
-  int Tabs() const { return form->TabControl1()->count(); }
-};
-
-// A field of record `recNo` as the file holds it, read by a table object of
-// its own.
-std::string StoredValue(const std::string& path, int recNo, const char* field) {
-  TDbfTable table;
-  table.SetTableName(path);
-  table.Open();
-  table.SetRecNo(recNo);
-  return table.FieldByName(field).AsString();
-}
-
 bool StoredDeleted(const std::string& path, int recNo) {
   const std::vector<uint8_t> bytes = ReadFile(path);
   const int header = bytes[8] | (bytes[9] << 8);
@@ -100,7 +67,7 @@ class TMainWindowTest : public QObject {
   void OneWheelNotchMovesOneRecord();
   void ToolbarAndStatusbarFollowTheirCheckMarks();
   void SelectFieldAndColumnsDialog();
-  void QuickOpenOpensWithoutATab();
+  void QuickOpenNamesItsTab();
   void LinksOpenTheHelpPages();
   void EnlargeThenReduce();
 };
@@ -216,8 +183,12 @@ void TMainWindowTest::ClosingTheLastTabThenCloseAgain() {
   QVERIFY(!f.form->Dbf1()->Active());
   QCOMPARE(f.form->GridModel()->rowCount(), 0);
   QVERIFY(f.ui->log.isEmpty());
-  f.form->Action(QStringLiteral("FileClose"))->trigger();
-  QCOMPARE(f.ui->log, QStringList{QStringLiteral("error: tab not selected")});
+  // With no tab there is nothing to close: the command is off, and run
+  // anyway it does nothing.
+  QVERIFY(!f.form->Action(QStringLiteral("FileClose"))->isEnabled());
+  f.form->CloseCommand();
+  QVERIFY(f.ui->log.isEmpty());
+  QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale"));
 }
 
 void TMainWindowTest::InvalidFileIsReportedAndGetsNoTab() {
@@ -422,13 +393,14 @@ void TMainWindowTest::FormViewPlacesRowsBelowAMemo() {
   f.form->Action(QStringLiteral("EditNext"))->trigger();
   QCOMPARE(name->text().trimmed(), QStringLiteral("second"));
 
-  // Closing removes them; Form View from the menu shows the empty window.
+  // Closing removes them; Form View from the menu builds them again rather
+  // than showing an empty window.
   view->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QVERIFY(!box->findChild<QWidget*>(QStringLiteral("tbl0")));
   f.form->Action(QStringLiteral("ViewFormView"))->trigger();
   QVERIFY(view->isVisible());
-  QVERIFY(!box->findChild<QWidget*>(QStringLiteral("lbl0")));
+  QCOMPARE(box->findChild<QLineEdit*>(QStringLiteral("lbl2"))->y(), 157);
 }
 
 void TMainWindowTest::ResizeAllGivesEqualWidths() {
@@ -472,7 +444,9 @@ void TMainWindowTest::MemoPanelEditsTheMemo() {
   // Moving on posts the memo with the record.
   f.form->Action(QStringLiteral("EditNext"))->trigger();
   QCOMPARE(f.form->Dbf1()->State(), dsBrowse);
-  QCOMPARE(StoredValue(path, 1, "NOTES"), std::string("line one\nline two"));
+  // A memo that had no line breaks gets those of the DOS programs that
+  // read these files.
+  QCOMPARE(QByteArray::fromStdString(StoredValue(path, 1, "NOTES")), QByteArray("line one\r\nline two"));
   QVERIFY(memo->toPlainText().isEmpty());
   f.form->Action(QStringLiteral("EditFirst"))->trigger();
   QCOMPARE(memo->toPlainText(), QStringLiteral("line one\nline two"));
@@ -497,9 +471,11 @@ void TMainWindowTest::MemoWindowEditsTheMemo() {
   editor->DBMemo1()->setPlainText(QStringLiteral("from the window"));
   f.form->Action(QStringLiteral("EditSave"))->trigger();
   QCOMPARE(StoredValue(path, 1, "NOTES"), std::string("from the window"));
-  // Opening another table unbinds the window.
+  // Another tab's table takes the window over: it shows that table's memo.
   f.Open(path);
-  QVERIFY(editor->DBMemo1()->DataField().empty());
+  QVERIFY(editor->isVisible());
+  QCOMPARE(editor->DBMemo1()->DataField(), std::string("NOTES"));
+  QCOMPARE(editor->DBMemo1()->toPlainText(), QStringLiteral("from the window"));
 }
 
 void TMainWindowTest::OneWheelNotchMovesOneRecord() {
@@ -586,26 +562,49 @@ void TMainWindowTest::SelectFieldAndColumnsDialog() {
   QCOMPARE(f.form->SelectFieldDialog()->ComboBox1()->count(), 1);
 }
 
-void TMainWindowTest::QuickOpenOpensWithoutATab() {
+void TMainWindowTest::QuickOpenNamesItsTab() {
   TTempDir dir;
   const std::string path = WritePeople(dir);
+  const std::string wide = WriteWide(dir, 4);
   TFixture f;
+  QString typed;
   f.ui->onDialog = [&](QDialog& dialog) {
-    dialog.findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(QString::fromStdString(path));
+    dialog.findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(typed);
     return int(QDialog::Accepted);
   };
+  // With no tab, the table gets one.
+  typed = QString::fromStdString(path);
   f.form->Action(QStringLiteral("FileQuickOpen"))->trigger();
   QVERIFY(f.form->Dbf1()->Active());
-  QCOMPARE(f.Tabs(), 0);
-  QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale - ") + QString::fromStdString(path));
+  QCOMPARE(f.Tabs(), 1);
+  QCOMPARE(f.TabText(0), QStringLiteral("people.dbf"));
+  QCOMPARE(f.form->TabInfo(0)->Path, typed);
+  QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale - ") + typed);
   QCOMPARE(f.form->GridModel()->rowCount(), 3);
-  // Its errors reach the standard error box.
-  f.ui->onDialog = [&](QDialog& dialog) {
-    dialog.findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(QString::fromStdString(dir.File("none.dbf")));
-    return int(QDialog::Accepted);
-  };
+
+  // With a tab, the tab is renamed after the table now in it, so switching
+  // back to it later opens that table.
+  f.Open(path);
+  typed = QString::fromStdString(wide);
+  f.form->Action(QStringLiteral("FileQuickOpen"))->trigger();
+  QCOMPARE(f.Tabs(), 2);
+  QCOMPARE(f.TabText(1), QStringLiteral("wide4.dbf"));
+  QCOMPARE(f.form->TabInfo(1)->Path, typed);
+  QCOMPARE(f.form->GridModel()->columnCount(), 4);
+  f.form->TabControl1()->setCurrentIndex(0);
+  f.form->TabControl1()->setCurrentIndex(1);
+  QCOMPARE(f.form->GridModel()->columnCount(), 4);
+  QVERIFY(f.ui->log.isEmpty());
+
+  // A wrong name is reported and the table on screen stays.
+  typed = QString::fromStdString(dir.File("none.dbf"));
   f.form->Action(QStringLiteral("FileQuickOpen"))->trigger();
   QCOMPARE(f.ui->log.size(), 1);
+  QVERIFY(f.ui->log[0].startsWith(QStringLiteral("error: Error openning DBF File with: ")));
+  QVERIFY(f.form->Dbf1()->Active());
+  QCOMPARE(f.form->GridModel()->columnCount(), 4);
+  QCOMPARE(f.TabText(1), QStringLiteral("wide4.dbf"));
+  QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale - ") + QString::fromStdString(wide));
 }
 
 void TMainWindowTest::LinksOpenTheHelpPages() {
@@ -629,6 +628,9 @@ void TMainWindowTest::LinksOpenTheHelpPages() {
 
 void TMainWindowTest::EnlargeThenReduce() {
   TFixture f;
+  // Small enough that growing by a quarter stays on any screen.
+  f.form->resize(400, 300);
+  f.form->move(f.form->screen()->availableGeometry().topLeft());
   const QSize before = f.form->size();
   const qreal points = f.form->font().pointSizeF();
   f.form->Action(QStringLiteral("ViewEnlarge"))->trigger();
