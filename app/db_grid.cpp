@@ -49,7 +49,9 @@ void TDBGrid::changeEvent(QEvent* event) {
 
 void TDBGrid::ApplyDefaultWidths() {
   if (!model_) return;
-  const int charWidth = fontMetrics().averageCharWidth();
+  // Codes and postcodes are capitals and digits, wider than the average
+  // letter; a digit's width keeps them whole.
+  const int charWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
   TViewerTable* table = model_->Table();
   for (int c = 0; c < model_->columnCount(); ++c) {
     setColumnHidden(c, false);

@@ -287,10 +287,10 @@ void TForm1::BuildToolBar() {
       {"Delete", QStyle::SP_TrashIcon, nullptr, "ToolDelete"},
       {"Rename", QStyle::SP_FileLinkIcon, nullptr, "ToolRename"},
       {"Columns", QStyle::SP_FileDialogDetailedView, "ViewColumns", "ToolColumns"},
-      {"Resize All", QStyle::SP_TitleBarNormalButton, "ViewResizeAll", "ToolResizeAll"},
+      {"Resize All", QStyle::SP_MediaSeekForward, "ViewResizeAll", "ToolResizeAll"},
       {"Export", QStyle::SP_DialogSaveButton, nullptr, "ToolExport"},
       {"Import", QStyle::SP_ArrowDown, nullptr, "ToolImport"},
-      {"Print", QStyle::SP_ComputerIcon, nullptr, "ToolPrint"},
+      {"Print", QStyle::SP_FileDialogInfoView, nullptr, "ToolPrint"},
       {"Exit ", QStyle::SP_DialogCloseButton, "FileExit", "ToolExit"},
   };
   for (const TButton& b : buttons) {
@@ -789,6 +789,7 @@ void TForm1::ViewEditMemo() {
     Ui().ShowMessage(this, QStringLiteral("This table has no memo field."));
     return;
   }
+  if (memoEditor_->isHidden()) memoEditor_->move(frameGeometry().center() - memoEditor_->rect().center());
   memoEditor_->show();
   memoEditor_->raise();
 }

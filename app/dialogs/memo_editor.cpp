@@ -27,7 +27,7 @@ TMemoEditor::TMemoEditor(TDataSource* source, QWidget* parent)
   setObjectName(QStringLiteral("MemoEditor"));
   setModal(false);
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 6);
+  layout->setContentsMargins(6, 6, 6, 6);
   layout->setSpacing(6);
   memo_ = new TDBMemo(this);
   memo_->setObjectName(QStringLiteral("DBMemo1"));
@@ -38,7 +38,7 @@ TMemoEditor::TMemoEditor(TDataSource* source, QWidget* parent)
   layout->addWidget(memo_, 1);
 
   auto* bottom = new QHBoxLayout;
-  bottom->setContentsMargins(8, 0, 8, 0);
+  bottom->setContentsMargins(2, 0, 0, 0);
   fieldLabel_ = new QLabel(this);
   fieldLabel_->setObjectName(QStringLiteral("FieldLabel"));
   bottom->addWidget(fieldLabel_, 1);

@@ -1,0 +1,63 @@
+// gui_screenshot_driver OUT.png [TABLE] [--memo]: the viewer as a person
+// sees it, pictured for scripts/screenshot.sh. It runs the real main window,
+// opens TABLE (none: the empty window), and with --memo opens the memo
+// window on the first record; without a TABLE, --memo writes a small table
+// of notes to picture. The whole screen is grabbed, so the memo window is
+// in the picture with the main window under it.
+#include <cstdio>
+
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/application.h"
+#include "app/main_form.h"
+#include "tests/gui/gui_support.h"
+
+namespace {
+
+// A memo table with notes worth reading in the picture.
+std::string WriteNotesTable(const norvale::test::TTempDir& dir) {
+  const std::string path = norvale::test::WriteMemoTable(dir);
+  norvale::TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  table.Edit();
+  table.FieldByName("NOTES").SetAsString(
+      "Called on Monday about the spring order.\n"
+      "Wants the same terms as last year:\n"
+      "  - 30 days net\n"
+      "  - delivery to the new warehouse in Leeds\n\n"
+      "Send the price list before Friday.");
+  table.Post();
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  norvale::TApplication app(argc, argv);
+  QStringList args = app.arguments();
+  args.removeFirst();
+  const bool memo = args.removeAll(QStringLiteral("--memo")) > 0;
+  if (args.isEmpty()) {
+    std::fprintf(stderr, "usage: gui_screenshot_driver OUT.png [TABLE] [--memo]\n");
+    return 2;
+  }
+  const QString out = args.takeFirst();
+  norvale::test::TTempDir dir;
+  QString table = args.isEmpty() ? QString() : args.first();
+  if (table.isEmpty() && memo) table = QString::fromStdString(WriteNotesTable(dir));
+
+  norvale::TForm1 form;
+  form.show();
+  if (!table.isEmpty()) form.HandleCommandLine({table});
+  if (memo) form.Action(QStringLiteral("EditMemo"))->trigger();
+  // Pictured once everything has painted.
+  QTimer::singleShot(800, &form, [&] {
+    const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(out, "PNG");
+    app.exit(saved ? 0 : 1);
+  });
+  return app.exec();
+}
