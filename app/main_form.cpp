@@ -484,18 +484,14 @@ void TForm1::InstallTableHandlers() {
                                  bool& editAnyway) {
     const QString file = QFileInfo(Utf8(table.PhysicalTableName())).fileName();
     const QString why = Utf8(message);
+    // The table's message names the counts or the index file and says what
+    // opening read-only means; the box frames it.
     if (cause == rcUnmaintainedIndex) {
-      editAnyway = Ui().Confirm(
-          this, QStringLiteral("%1\n\n%2 has an index this program cannot keep up to date. If you edit the table "
-                               "here, the index will be out of date for the programs that use it.\n\nEdit the "
-                               "table anyway?")
-                    .arg(why, file));
+      editAnyway = Ui().Confirm(this, QStringLiteral("%1\n\nEdit the table anyway?").arg(why));
     } else if (cause == rcSizeMismatch) {
-      Ui().ShowMessage(this, QStringLiteral("The size of %1 does not match its header.\n%2\n\nThe table is opened "
-                                            "read-only, so nothing in it is changed.")
-                                 .arg(file, why));
+      Ui().ShowMessage(this, QStringLiteral("The size of %1 does not match its header.\n\n%2").arg(file, why));
     } else {
-      Ui().ShowMessage(this, QStringLiteral("%1 is opened read-only.\n%2").arg(file, why));
+      Ui().ShowMessage(this, why);
     }
   };
   dbf1_->OnUnstorableText = [this](TDbfTable& table, const TField&, const std::string& characters,

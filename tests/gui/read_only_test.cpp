@@ -9,6 +9,7 @@
 
 #include "app/db_controls.h"
 #include "app/db_grid.h"
+#include "app/dialogs/form_view.h"
 #include "app/dialogs/memo_editor.h"
 #include "app/drop_down_combo.h"
 #include "app/grid_model.h"
@@ -70,6 +71,12 @@ void TReadOnlyTest::AFileWithoutWritePermissionOpensReadOnly() {
   QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale - %1 (read-only)").arg(QString::fromStdString(locked)));
   CheckNothingWrites(f);
   QVERIFY(f.ui->log.isEmpty());
+  // The form view's editors show the values and take no typing.
+  f.Command("ToolForm")->trigger();
+  auto* name = f.form->FormView()->ScrollBox()->findChild<TDBEdit*>(QStringLiteral("tbl0"));
+  QVERIFY(name);
+  QCOMPARE(name->text().trimmed(), QStringLiteral("ann"));
+  QVERIFY(name->isReadOnly());
 
   // A writable table in another tab has it all back, and the first tab
   // is read-only again when it returns.
@@ -77,6 +84,8 @@ void TReadOnlyTest::AFileWithoutWritePermissionOpensReadOnly() {
   QCOMPARE(f.form->windowTitle(), QStringLiteral("Norvale - ") + QString::fromStdString(open));
   QVERIFY(!f.form->ReadOnlyLabel()->isVisibleTo(f.form.get()));
   QVERIFY(f.Enabled("EditInsert") && f.Enabled("EditDelete"));
+  name = f.form->FormView()->ScrollBox()->findChild<TDBEdit*>(QStringLiteral("tbl0"));
+  QVERIFY(name && !name->isReadOnly());
   f.form->TabControl1()->setCurrentIndex(0);
   CheckNothingWrites(f);
   f.Command("EditLast")->trigger();
