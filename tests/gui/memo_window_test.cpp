@@ -73,7 +73,8 @@ std::string WriteNotes(const TTempDir& dir, uint8_t version, const std::string& 
   }
   TTableImage t;
   t.versionByte = version;
-  t.languageId = 0x03;
+  // dBASE III knew no language drivers; a table naming one is read as dBASE IV.
+  t.languageId = version == 0x83 ? 0 : 0x03;
   t.fields = {{"NAME", 'C', 8}, {"NOTES", 'M', 10}};
   t.records.push_back(t.Record({"first", BlockNumber(first)}));
   WriteFile(dir.File("notes.dbf"), t.Bytes());
