@@ -155,6 +155,10 @@ void TDBMemo::TextChanged() {
   }
 }
 
+void TDBMemo::FlushText() {
+  if (link_.Modified() && link_.Editing()) RunGuarded(this, [this] { link_.UpdateData(); });
+}
+
 void TDBMemo::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && link_.Editing()) {
     RunGuarded(this, [this] { link_.DataSet()->Cancel(); });

@@ -89,6 +89,8 @@ class TDBMemo : public QPlainTextEdit {
   void SetDataField(const std::string& name) { link_.SetFieldName(name); }
   const std::string& DataField() const { return link_.FieldName(); }
   TFieldDataLink& Link() { return link_; }
+  // Hands text typed here to the field, before the box lets go of it.
+  void FlushText();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -504,6 +504,7 @@ void TForm1::InstallTableHandlers() {
 }
 
 void TForm1::UnbindPanelMemo() {
+  panelMemo_->FlushText();
   panelMemo_->SetDataField("");
   panelMemo_->SetDataSource(nullptr);
   panelMemo_->SetDataSource(dataSource1_.get());

@@ -92,6 +92,8 @@ bool TMemoEditor::BindField(const std::string& preferred) {
 }
 
 void TMemoEditor::Unbind() {
+  // The table posts it as it closes.
+  memo_->FlushText();
   memo_->SetDataField("");
   memo_->SetDataSource(nullptr);
   memo_->SetDataSource(source_);
@@ -122,8 +124,7 @@ void TMemoEditor::Save() {
 void TMemoEditor::hideEvent(QHideEvent* event) {
   // Text typed here belongs to the record's edit even after the window has
   // gone; a hidden box would only keep reading memos on every move.
-  TFieldDataLink& link = memo_->Link();
-  if (link.Modified() && link.Editing()) RunGuarded(this, [&] { link.UpdateData(); });
+  memo_->FlushText();
   memo_->SetDataField("");
   fieldLabel_->clear();
   QDialog::hideEvent(event);

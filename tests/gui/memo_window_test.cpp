@@ -8,6 +8,7 @@
 #include "app/db_controls.h"
 #include "app/db_grid.h"
 #include "app/dialogs/memo_editor.h"
+#include "app/drop_down_combo.h"
 #include "app/viewer_table.h"
 #include "tests/gui/gui_support.h"
 
@@ -221,6 +222,20 @@ void TMemoWindowTest::SaveAndCloseButtons() {
   QCOMPARE(f.form->Dbf1()->State(), dsEdit);
   f.Command("EditSave")->trigger();
   QCOMPARE(StoredValue(path, 1, "NOTES"), std::string("typed, then closed"));
+
+  // So is text typed just before another tab is chosen: leaving the table
+  // saves its edit, memo included.
+  OpenMemoWindowOnColumn(f, 1);
+  editor->DBMemo1()->setPlainText(QStringLiteral("typed, then away"));
+  f.Open(WritePeople(dir));
+  QCOMPARE(StoredValue(path, 1, "NOTES"), std::string("typed, then away"));
+  // The panel's memo box likewise.
+  f.form->TabControl1()->setCurrentIndex(0);
+  emit f.form->MemoFieldCombo()->textActivated(QStringLiteral("NOTES"));
+  f.form->PanelMemo()->setPlainText(QStringLiteral("from the panel"));
+  f.form->TabControl1()->setCurrentIndex(1);
+  QCOMPARE(StoredValue(path, 1, "NOTES"), std::string("from the panel"));
+  QVERIFY(f.ui->log.isEmpty());
 }
 
 void TMemoWindowTest::ItFollowsTheTabsOrCloses() {
