@@ -306,8 +306,19 @@ void TDataSet::UpdateBufferCount() {
   if (IsCursorOpen() && Active() && wanted != bufferCount_) {
     SetBufferCount(wanted);
     if (state_ == dsBrowse) {
+      // A view joining or leaving changes how much is kept, not where the
+      // dataset stands: a walk to Eof must not start over because a form
+      // was opened beside the grid.
+      const bool bof = bof_, eof = eof_;
       UpdateCursorPos();
       Resync();
+      if (recordCount_ > 0) {
+        bof_ = bof;
+        eof_ = eof;
+      }
+    } else {
+      // The edit stays; the views that remain may have lost records.
+      DataEvent(deDataSetChange, 0);
     }
   }
 }
@@ -555,6 +566,9 @@ void TDataSet::Resync() {
   // Keep the record where it was in the window when there is room above it.
   for (int i = 0; i < keepAbove && GetPriorRecord();) ++i;
   GetNextRecords();
+  // Near the end there may be too few records below: fill from above, or a
+  // grid shows empty rows while records exist.
+  GetPriorRecords();
   DataEvent(deDataSetChange, 0);
 }
 
@@ -590,8 +604,10 @@ void TDataSet::FillWindowFromCursor() {
     const int above = (bufferCount_ - 1) / 2;
     for (int i = 0; i < above && GetPriorRecord();) ++i;
     GetNextRecords();
+    GetPriorRecords();
   } else if (GetNextRecord()) {
     GetNextRecords();
+    GetPriorRecords();
   } else {
     // Past the end: show the last records.
     InternalLast();
@@ -728,18 +744,16 @@ void TDataSet::Cancel() {
   if (state_ != dsEdit && state_ != dsInsert) return;
   DataEvent(deCheckBrowseMode, 0);
   Notify(BeforeCancel);
-  const bool inserting = state_ == dsInsert;
-  InternalCancel();
-  SetState(dsBrowse);
-  if (inserting && recordCount_ > 0) {
-    // The new buffer leaves the window again.
-    std::rotate(buffers_.begin() + activeRecord_, buffers_.begin() + activeRecord_ + 1,
-                buffers_.begin() + recordCount_);
-    --recordCount_;
-    if (activeRecord_ >= recordCount_) activeRecord_ = std::max(recordCount_ - 1, 0);
-    currentRecord_ = -1;
+  if (state_ == dsInsert) {
+    // Back to where the new record was begun. Setting to its buffer leaves
+    // the cursor on the record it went in front of (which a full window may
+    // have pushed out, so no neighbour in the window will do), or puts it
+    // past the end for an append; the resync reads from there.
+    CursorPosChanged();
     UpdateCursorPos();
   }
+  InternalCancel();
+  SetState(dsBrowse);
   Resync();
   Notify(AfterCancel);
 }
