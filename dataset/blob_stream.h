@@ -51,6 +51,9 @@ class TDbfBlobStream {
   int64_t blockNo_ = -1;
   int64_t memoSize_ = 0;
   int refCount_ = 1;
+  // The line break of the value as read: 0 unknown (not read, or none in
+  // it), '\n' for LF alone, '\r' for CR LF.
+  char lineBreak_ = 0;
   std::string data_;
   int64_t position_ = 0;
 };

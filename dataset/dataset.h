@@ -218,6 +218,9 @@ class TDataSet {
   // it, appends that and returns true; false leaves the work to the field.
   virtual bool AppendStoredText(const TField& field, std::string& out) { return false; }
   virtual std::string TextToTable(std::string_view utf8, int maxBytes);
+  // Called before text is stored into `field` (character and memo fields);
+  // raises to refuse it. The base class stores anything.
+  virtual void CheckStorableText(const TField& field, std::string_view utf8) {}
   // The whole value of a blob field of the current record (UTF-8 for memo
   // text), and its replacement. Datasets without blobs raise.
   virtual std::string ReadBlob(const TField& field);

@@ -18,6 +18,16 @@ inline constexpr const char* kNotBlobField = "Field '%s' is not a blob field";
 // Index order and filter expressions join the table with their own layers.
 inline constexpr const char* kIndexNotAvailable = "Index \"%s\" cannot be opened: index files are not supported yet.";
 inline constexpr const char* kFilterNotAvailable = "Filter expressions are not supported yet.";
+// Why a table asked for writing opens read-only.
+inline constexpr const char* kReadOnlyRequested = "The table was opened read-only.";
+inline constexpr const char* kReadOnlyNoWriteAccess = "The file \"%s\" may not be written, so the table is opened read-only.";
+inline constexpr const char* kReadOnlySizeMismatch =
+    "The header of \"%s\" counts %u records, but the file's size holds %u. The table is opened read-only and "
+    "nothing in it is changed; repair the header to edit it.";
+inline constexpr const char* kReadOnlyIndex =
+    "The index file \"%s\" belongs to this table, but this program cannot keep it current. The table is opened "
+    "read-only; edited anyway, the index will be out of date for the programs that use it.";
+inline constexpr const char* kReadOnlyCodePage = "The table's code page %d cannot be converted, so the table is opened read-only.";
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
 
 }  // namespace norvale::msg

@@ -5,17 +5,39 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "dataset/dataset_messages.h"
 #include "engine/date_time.h"
 #include "engine/globals.h"
 #include "engine/messages.h"
+#include "engine/record_view.h"
 #include "engine/table_file.h"
+#include "platform/os_file.h"
 #include "platform/text_services.h"
 
 namespace norvale {
 
 namespace {
+
+// The line break a memo text uses, judged by its first one.
+char LineBreakOf(std::string_view text) {
+  const size_t lf = text.find('\n');
+  if (lf == std::string_view::npos) return 0;
+  return lf > 0 && text[lf - 1] == '\r' ? '\r' : '\n';
+}
+
+// `text` with every bare LF written as CR LF when `lineBreak` is '\r'.
+std::string WithLineBreaks(const std::string& text, char lineBreak) {
+  if (lineBreak != '\r' || text.find('\n') == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
 
 // Forward walks read this much of the file at once.
 constexpr int64_t kReadAheadBytes = 64 * 1024;
@@ -210,10 +232,8 @@ void TDbfTable::InternalOpen() {
     mode = readOnly_ ? amReadOnly : exclusive_ ? amExclusiveOpen : amSharedOpen;
     file->SetFileName(fileName);
   }
-  file->SetMode(mode);
   file->SetDateTimeHandling(dateTimeHandling_);
-  if (OnIndexMissing) file->OnIndexMissing = OnIndexMissing;
-  file->Open();
+  OpenFileGuarded(*file, fileName, mode);
   if (file->GiveUp()) {
     file->Close();
     throw EAbort();
@@ -248,6 +268,61 @@ void TDbfTable::InternalOpen() {
   cursor_->First();
 }
 
+void TDbfTable::OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPagedFileMode mode) {
+  SetReadOnlyCause(rcNone, {});
+  // The question of a missing production index is asked once, even when
+  // the file is opened a second time read-only.
+  std::optional<bool> unlink;
+  file.OnIndexMissing = [this, &unlink](bool& deleteLink) {
+    if (!unlink) {
+      if (OnIndexMissing) OnIndexMissing(deleteLink);
+      unlink = deleteLink;
+    }
+    deleteLink = *unlink;
+  };
+  const bool onDisk = storage_ == stoFile;
+  if (onDisk && readOnly_) {
+    SetReadOnlyCause(rcRequested, msg::kReadOnlyRequested);
+  } else if (onDisk && mode != amReadOnly) {
+    // Opening for writing a file the person marked read-only would let a
+    // privileged user change it; a refused memo file would fail the first
+    // post instead of the open.
+    std::string refused;
+    if (!TOsFile::MayWrite(fileName)) refused = fileName;
+    for (const char* ext : {".dbt", ".fpt"}) {
+      const std::string memo = FindCompanionFile(fileName, ext);
+      if (refused.empty() && !memo.empty() && !TOsFile::MayWrite(memo)) refused = memo;
+    }
+    if (!refused.empty()) {
+      SetReadOnlyCause(rcNoWriteAccess, FormatMessage(msg::kReadOnlyNoWriteAccess, refused.c_str()));
+      mode = amReadOnly;
+    }
+  }
+  file.SetMode(mode);
+  file.Open();
+  if (!onDisk || mode == amReadOnly || file.GiveUp()) return;
+
+  TReadOnlyCause cause = rcNone;
+  std::string reason;
+  bool editAnyway = false;
+  if (file.HeaderRecordCount() != file.RecordCount()) {
+    cause = rcSizeMismatch;
+    reason = FormatMessage(msg::kReadOnlySizeMismatch, fileName.c_str(), file.HeaderRecordCount(), file.RecordCount());
+  } else if (!file.UnmaintainedIndexFile().empty()) {
+    cause = rcUnmaintainedIndex;
+    reason = FormatMessage(msg::kReadOnlyIndex, file.UnmaintainedIndexFile().c_str());
+  }
+  if (cause == rcNone) return;
+  if (OnOpenReadOnly) OnOpenReadOnly(*this, cause, reason, editAnyway);
+  if (editAnyway && cause == rcUnmaintainedIndex) return;
+  // Nothing was written by the first open, so a second one read-only
+  // leaves the file exactly as it was.
+  file.Close();
+  file.SetMode(amReadOnly);
+  file.Open();
+  SetReadOnlyCause(cause, std::move(reason));
+}
+
 void TDbfTable::InternalClose() {
   indexDefs_.RemoveTemporaryTags();
   memoStreams_.clear();
@@ -260,6 +335,7 @@ void TDbfTable::InternalClose() {
   }
   dbfFile_.reset();
   editRecNo_ = -1;
+  SetReadOnlyCause(rcNone, {});
   readAhead_.clear();
   readAhead_.shrink_to_fit();
   InvalidateReadAhead();
@@ -318,6 +394,7 @@ void TDbfTable::DetermineTranslationMode() {
   };
   translationMode_ = modeOf(codePage_);
   if (translationMode_ != 0) return;
+  const int unknown = codePage_;
   TDbfLanguageAction action = laReadOnly;
   if (OnLanguageWarning) OnLanguageWarning(*this, action);
   switch (action) {
@@ -336,6 +413,8 @@ void TDbfTable::DetermineTranslationMode() {
       translationMode_ = modeOf(codePage_);
       break;
   }
+  if (translationMode_ == 0 && readOnlyCause_ == rcNone)
+    SetReadOnlyCause(rcUnknownCodePage, FormatMessage(msg::kReadOnlyCodePage, unknown));
 }
 
 int TDbfTable::CodePage() const { return codePage_; }
@@ -520,16 +599,9 @@ bool TDbfTable::IsDeleted() {
 
 bool TDbfTable::GetCanModify() { return readOnlyCause_ == rcNone && !readOnly_ && translationMode_ != 0; }
 
-std::string TDbfTable::ReadOnlyReason() const {
-  switch (readOnlyCause_) {
-    case rcNone: return {};
-    case rcRequested: return "The table was opened read-only.";
-    case rcNoWriteAccess: return "The file may not be written.";
-    case rcSizeMismatch: return "The file's size does not agree with its header.";
-    case rcUnmaintainedIndex: return "The table has an index file this program cannot keep current.";
-    case rcUnknownCodePage: return "The table's code page cannot be converted.";
-  }
-  return {};
+void TDbfTable::SetReadOnlyCause(TReadOnlyCause cause, std::string reason) {
+  readOnlyCause_ = cause;
+  readOnlyReason_ = std::move(reason);
 }
 
 // ---------------------------------------------------------------- values
@@ -722,6 +794,15 @@ std::string TDbfTable::TextToTable(std::string_view utf8, int maxBytes) {
   return out;
 }
 
+void TDbfTable::CheckStorableText(const TField& field, std::string_view utf8) {
+  if (OnTranslate || !OnUnstorableText || IsAscii(utf8)) return;
+  const std::string missing = UnstorableCharacters(codePage_, utf8);
+  if (missing.empty()) return;
+  bool storeAnyway = false;
+  OnUnstorableText(*this, field, missing, storeAnyway);
+  if (!storeAnyway) throw EAbort();
+}
+
 // ---------------------------------------------------------------- editing
 
 void TDbfTable::LockAndRead(int64_t recNo, uint8_t* buffer) {
@@ -792,16 +873,10 @@ void TDbfTable::Undelete() {
   if (State() != dsEdit) return;  // an empty view: Edit became an insert
   uint8_t* buffer = ActiveBuffer();
   if (!buffer || buffer[kHeaderSize] != '*' || editRecNo_ <= 0) return;
-  uint8_t* record = buffer + kHeaderSize;
-  dbfFile_->NotifyRecalled(editRecNo_, record);
-  record[0] = ' ';
-  dbfFile_->WritePage(editRecNo_, record);
   InvalidateReadAhead();
-  if (dbfFile_->WriteError()) {
-    dbfFile_->ClearWriteError();
-    record[0] = '*';
-    throw EDbfWriteError(msg::kWriteError);
-  }
+  dbfFile_->RecallRecord(editRecNo_);
+  // The edit goes on, now of a live record.
+  SetRecordDeleted(buffer + kHeaderSize, false);
   DataEvent(deRecordChange, 0);
 }
 
@@ -824,10 +899,12 @@ TBlobStreamRef TDbfTable::OpenMemoStream(TField& field, TBlobStreamMode mode) {
     if (mode == bmWrite) {
       stream->data_.clear();
       stream->memoSize_ = 0;
+      stream->lineBreak_ = 0;
     } else if (block != stream->blockNo_) {
       std::string raw;
       if (TMemoFile* memo = dbfFile_->MemoFile()) memo->ReadMemo(block, raw);
       stream->memoSize_ = static_cast<int64_t>(raw.size());
+      stream->lineBreak_ = LineBreakOf(raw);
       stream->data_ = field.IsTextBlob() ? TextFromTable(raw) : std::move(raw);
     }
     stream->blockNo_ = block;
@@ -835,6 +912,7 @@ TBlobStreamRef TDbfTable::OpenMemoStream(TField& field, TBlobStreamMode mode) {
     stream->data_.clear();
     stream->memoSize_ = 0;
     stream->blockNo_ = 0;
+    stream->lineBreak_ = 0;
   }
   stream->mode_ = mode;
   if (mode != bmRead) stream->dirty_ = true;
@@ -862,16 +940,26 @@ void TDbfTable::WriteBackMemoStreams(uint8_t* record) {
     TField& field = *stream->Field();
     const TDbfFieldDef& def = FileField(field);
     stream->Truncate();
-    // The stream keeps its UTF-8 text; the converted copy goes to the file,
-    // so a later read of the same block still finds text, not code page
-    // bytes.
-    const std::string bytes = field.IsTextBlob() ? TextToTable(stream->data_, INT_MAX) : stream->data_;
     TMemoFile* memo = dbfFile_->MemoFile();
     if (!memo) throw EDbfError(FormatMessage(msg::kMemoFileMissing, dbfFile_->MemoFileName().c_str()));
     int32_t oldBlock = 0;
     if (!dbfFile_->DecodeField(def, ftInteger, false, &oldBlock, record)) oldBlock = 0;
-    // The old length is known only when the value was read; otherwise the
-    // new value goes to fresh blocks rather than over an unknown extent.
+    if (oldBlock > 0 && (stream->blockNo_ != oldBlock || stream->memoSize_ == 0)) {
+      // Written without being read: the old value still tells its extent
+      // (its blocks can be reused) and its line breaks.
+      std::string raw;
+      memo->ReadMemo(oldBlock, raw);
+      stream->blockNo_ = oldBlock;
+      stream->memoSize_ = static_cast<int64_t>(raw.size());
+      stream->lineBreak_ = LineBreakOf(raw);
+    }
+    // The stream keeps its UTF-8 text; the converted copy goes to the file,
+    // so a later read of the same block still finds text, not code page
+    // bytes. Editors hand back bare LF; DOS and FoxPro programs show such a
+    // memo as one line, so the value's own convention comes back (CR LF for
+    // a new value: these are DOS formats).
+    if (field.IsTextBlob()) stream->data_ = WithLineBreaks(stream->data_, stream->lineBreak_ ? stream->lineBreak_ : '\r');
+    const std::string bytes = field.IsTextBlob() ? TextToTable(stream->data_, INT_MAX) : stream->data_;
     const int64_t oldLength = stream->blockNo_ == oldBlock ? stream->memoSize_ : 0;
     const int64_t block = memo->WriteMemo(oldLength > 0 ? oldBlock : 0, oldLength, bytes);
     if (memo->WriteError()) {
@@ -883,6 +971,7 @@ void TDbfTable::WriteBackMemoStreams(uint8_t* record) {
     stream->dirty_ = false;
     stream->blockNo_ = block;
     stream->memoSize_ = static_cast<int64_t>(bytes.size());
+    if (field.IsTextBlob()) stream->lineBreak_ = LineBreakOf(bytes);
   }
 }
 

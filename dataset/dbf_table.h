@@ -23,6 +23,7 @@
 #include "dataset/dataset.h"
 #include "engine/field_codec.h"
 #include "engine/language.h"
+#include "engine/paged_file.h"
 #include "index/index_defs.h"
 #include "platform/text_codec.h"
 
@@ -155,7 +156,7 @@ class TDbfTable : public TDataSet {
   // Why the open table cannot be written (rcNone when it can), and the
   // sentence that says so.
   TReadOnlyCause ReadOnlyCause() const { return readOnlyCause_; }
-  std::string ReadOnlyReason() const;
+  const std::string& ReadOnlyReason() const { return readOnlyReason_; }
   // 0 unknown code page, 1 ANSI, 2 OEM, 3 another installed code page.
   int TranslationMode() const { return translationMode_; }
   // The physical record number locked for editing, -1 when none.
@@ -194,6 +195,7 @@ class TDbfTable : public TDataSet {
   void AppendTextFromTable(std::string& out, std::string_view bytes) override;
   bool AppendStoredText(const TField& field, std::string& out) override;
   std::string TextToTable(std::string_view utf8, int maxBytes) override;
+  void CheckStorableText(const TField& field, std::string_view utf8) override;
   std::string ReadBlob(const TField& field) override;
   void WriteBlob(TField& field, std::string_view value) override;
   void SetFilter(const std::string& text) override;
@@ -232,6 +234,10 @@ class TDbfTable : public TDataSet {
   void CheckClosed() const;
   void BuildFieldDefs(const TDbfFile& file);
   void DetermineTranslationMode();
+  void SetReadOnlyCause(TReadOnlyCause cause, std::string reason);
+  // Opens `file` for writing unless something says it must not be written;
+  // then read-only, with the cause kept.
+  void OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPagedFileMode mode);
   void AddProductionIndexTags();
   void CompileFilter();
   void SelectIndex();
@@ -280,6 +286,7 @@ class TDbfTable : public TDataSet {
   int recordSize_ = 0;
   bool rebuildingDefs_ = false;
   TReadOnlyCause readOnlyCause_ = rcNone;
+  std::string readOnlyReason_;
   // Field objects by field number, for the file field behind each.
   std::vector<const TDbfFieldDef*> fileFields_;
 

@@ -518,6 +518,7 @@ void TField::Clear() {
 }
 
 void TField::WriteText(std::string_view value) {
+  dataSet_->CheckStorableText(*this, value);
   std::string bytes = dataSet_->TextToTable(value, size_);
   bytes.resize(std::min(bytes.size(), static_cast<size_t>(size_)));
   // The codec reads up to the terminator, so a stray zero byte would end
@@ -530,6 +531,7 @@ void TField::WriteText(std::string_view value) {
 void TField::SetAsString(std::string_view value) {
   if (IsBlob()) {
     CheckWritable();
+    if (IsTextBlob()) dataSet_->CheckStorableText(*this, value);
     dataSet_->WriteBlob(*this, value);
     return;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/byte_order.h"
+#include "engine/dbf_format.h"
 #include "engine/exceptions.h"
 #include "engine/messages.h"
 
@@ -73,14 +74,12 @@ void TMemoFile::Open() {
   if (size <= 0) {
     // No block size would make every value unreachable (and every block
     // number divide by zero); 512 is what the writers of such files meant.
+    // The repair stays in memory until a value is written: opening a file
+    // never changes it.
     size = kDefaultBlockSize;
     SetBlockSizeInHeader(size);
-    StoreHeader();
   }
   SetRecordSize(size);
-  // A read-only open cannot store a repaired header; that is no failure to
-  // report on a later write.
-  if (!ModeWritable(mode_)) ClearWriteError();
 }
 
 void TMemoFile::Close() { TPagedFile::Close(); }
@@ -94,7 +93,7 @@ void TMemoFile::ReadMemo(int64_t block, std::string& out) {
   if (block >= CeilDiv(fileSize, size)) return;
   const int64_t start = block * size;
 
-  uint8_t head[8] = {};
+  uint8_t head[fmt::kMemoBlockHeaderSize] = {};
   if (stream_->ReadAt(static_cast<uint64_t>(start), head, sizeof head) <= 0) return;
   int64_t length = DataLength(head);
   if (length < 0) {
@@ -175,6 +174,7 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
     }
     ReloadHeader();
     MarkHeader();
+    if (BlockSizeFromHeader() <= 0) SetBlockSizeInHeader(size);
     const int64_t fresh = AllocateBlocks(needed);
     if (fresh == 0) {
       writeError_ = true;
@@ -185,7 +185,7 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
 
   const int64_t start = block * size;
   if (blockHeader > 0) {
-    uint8_t head[8];
+    uint8_t head[fmt::kMemoBlockHeaderSize];
     PutBlockHeader(head, static_cast<uint32_t>(length));
     WriteBytesAt(start, head, static_cast<size_t>(blockHeader));
   }
@@ -210,60 +210,56 @@ int64_t TMemoFile::WriteMemo(int64_t block, int64_t oldLength, std::string_view 
 
 int TDbaseMemoFile::BlockSizeFromHeader() const {
   if (Version() == xBaseIII) return kDefaultBlockSize;
-  return GetLE16(Header() + 20);
+  return GetLE16(Header() + fmt::kDbaseMemoBlockSize);
 }
 
 int64_t TDbaseMemoFile::DataLength(const uint8_t* blockStart) const {
-  static constexpr uint8_t kSignature[4] = {0xFF, 0xFF, 0x08, 0x00};
-  if (std::memcmp(blockStart, kSignature, 4) != 0) return -1;
-  return std::max<int64_t>(int64_t(GetLE32(blockStart + 4)) - 8, 0);
+  if (std::memcmp(blockStart, fmt::kDbaseBlockSignature, sizeof fmt::kDbaseBlockSignature) != 0) return -1;
+  return std::max<int64_t>(int64_t(GetLE32(blockStart + fmt::kMemoDataLength)) - fmt::kMemoBlockHeaderSize, 0);
 }
 
-int64_t TDbaseMemoFile::GetNextFree() const { return GetLE32(Header()); }
+int64_t TDbaseMemoFile::GetNextFree() const { return GetLE32(Header() + fmt::kMemoNextFree); }
 
-void TDbaseMemoFile::SetNextFree(int64_t block) { PutLE32(Header(), static_cast<uint32_t>(block)); }
+void TDbaseMemoFile::SetNextFree(int64_t block) { PutLE32(Header() + fmt::kMemoNextFree, static_cast<uint32_t>(block)); }
 
-void TDbaseMemoFile::SetBlockSizeInHeader(int size) { PutLE16(Header() + 20, static_cast<uint16_t>(size)); }
+void TDbaseMemoFile::SetBlockSizeInHeader(int size) {
+  PutLE16(Header() + fmt::kDbaseMemoBlockSize, static_cast<uint16_t>(size));
+}
 
 int TDbaseMemoFile::TerminatorLength() const { return Version() == xBaseIII ? 2 : 0; }
 
-int TDbaseMemoFile::BlockHeaderLength() const { return Version() == xBaseIII ? 0 : 8; }
+int TDbaseMemoFile::BlockHeaderLength() const { return Version() == xBaseIII ? 0 : fmt::kMemoBlockHeaderSize; }
 
 void TDbaseMemoFile::PutBlockHeader(uint8_t* out, uint32_t dataLength) const {
-  out[0] = 0xFF;
-  out[1] = 0xFF;
-  out[2] = 0x08;
-  out[3] = 0x00;
-  PutLE32(out + 4, dataLength + 8);
+  std::memcpy(out, fmt::kDbaseBlockSignature, sizeof fmt::kDbaseBlockSignature);
+  PutLE32(out + fmt::kMemoDataLength, dataLength + fmt::kMemoBlockHeaderSize);
 }
 
 void TDbaseMemoFile::MarkHeader() {
   // dBASE III marks its memo files with a version byte.
-  if (Version() == xBaseIII) Header()[16] = 3;
+  if (Version() == xBaseIII) Header()[fmt::kDbaseMemoVersion] = fmt::kDbaseIIIMemoVersion;
 }
 
 // FoxPro .fpt
 
-int TFoxProMemoFile::BlockSizeFromHeader() const {
-  const uint8_t* h = Header();
-  return (h[6] << 8) | h[7];
+int TFoxProMemoFile::BlockSizeFromHeader() const { return GetBE16(Header() + fmt::kFoxMemoBlockSize); }
+
+int64_t TFoxProMemoFile::DataLength(const uint8_t* blockStart) const {
+  return GetBE32(blockStart + fmt::kMemoDataLength);
 }
 
-int64_t TFoxProMemoFile::DataLength(const uint8_t* blockStart) const { return GetBE32(blockStart + 4); }
+int64_t TFoxProMemoFile::GetNextFree() const { return GetBE32(Header() + fmt::kMemoNextFree); }
 
-int64_t TFoxProMemoFile::GetNextFree() const { return GetBE32(Header()); }
-
-void TFoxProMemoFile::SetNextFree(int64_t block) { PutBE32(Header(), static_cast<uint32_t>(block)); }
+void TFoxProMemoFile::SetNextFree(int64_t block) { PutBE32(Header() + fmt::kMemoNextFree, static_cast<uint32_t>(block)); }
 
 void TFoxProMemoFile::SetBlockSizeInHeader(int size) {
-  Header()[6] = static_cast<uint8_t>(size >> 8);
-  Header()[7] = static_cast<uint8_t>(size);
+  PutBE16(Header() + fmt::kFoxMemoBlockSize, static_cast<uint16_t>(size));
 }
 
 void TFoxProMemoFile::PutBlockHeader(uint8_t* out, uint32_t dataLength) const {
   // Type 1 is text; other readers take pictures and text alike.
-  PutBE32(out, 1);
-  PutBE32(out + 4, dataLength);
+  PutBE32(out, fmt::kFoxMemoText);
+  PutBE32(out + fmt::kMemoDataLength, dataLength);
 }
 
 // Missing memo file

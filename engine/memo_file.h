@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/dbf_format.h"
 #include "engine/fields.h"
 #include "engine/paged_file.h"
 
@@ -24,7 +25,7 @@ namespace norvale {
 
 class TMemoFile : public TPagedFile {
  public:
-  static constexpr int kHeaderSize = 512;
+  static constexpr int kHeaderSize = fmt::kMemoHeaderSize;
   // Taken when a header holds no block size, and for dBASE III always.
   static constexpr int kDefaultBlockSize = 512;
 
@@ -106,7 +107,7 @@ class TFoxProMemoFile : public TMemoFile {
   void SetNextFree(int64_t block) override;
   void SetBlockSizeInHeader(int size) override;
   int TerminatorLength() const override { return 0; }
-  int BlockHeaderLength() const override { return 8; }
+  int BlockHeaderLength() const override { return fmt::kMemoBlockHeaderSize; }
   void PutBlockHeader(uint8_t* out, uint32_t dataLength) const override;
 };
 

@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include "engine/byte_order.h"
+#include "engine/dbf_format.h"
 #include "engine/exceptions.h"
 #include "engine/globals.h"
 #include "engine/language.h"
@@ -15,13 +16,7 @@ namespace norvale {
 
 namespace {
 
-constexpr int kMainHeaderSize = 32;
-constexpr int kMainHeaderSizeVII = 68;
-constexpr int kDescriptorSize = 32;
-constexpr int kDescriptorSizeVII = 48;
-constexpr int kAutoIncOffsetVII = 68 + 42;
-constexpr int kFoxAutoIncOffset = 19;  // within a 32-byte descriptor
-constexpr int kFoxAutoIncStep = 23;
+using namespace fmt;
 
 std::string Upper(std::string s) {
   for (char& c : s)
@@ -114,10 +109,10 @@ TDbfFile::~TDbfFile() {
   }
 }
 
-uint32_t TDbfFile::RecordCount() const { return header_.size() >= 8 ? GetLE32(header_.data() + 4) : 0; }
+uint32_t TDbfFile::RecordCount() const { return header_.size() >= 8 ? GetLE32(header_.data() + kRecordCount) : 0; }
 
 void TDbfFile::SetRecordCount(uint32_t count) {
-  if (header_.size() >= 8) PutLE32(header_.data() + 4, count);
+  if (header_.size() >= 8) PutLE32(header_.data() + kRecordCount, count);
 }
 
 bool TDbfFile::HasMemoFields() const {
@@ -134,9 +129,9 @@ TDbfFieldDef* TDbfFile::FieldDefByName(const std::string& name) {
 }
 
 std::string TDbfFile::LanguageDriverName() const {
-  if (version_ != xBaseVII || header_.size() < 64) return {};
-  const char* p = reinterpret_cast<const char*>(header_.data() + 32);
-  return std::string(p, strnlen(p, 32));
+  if (version_ != xBaseVII || header_.size() < kDriverName + kDriverNameSize) return {};
+  const char* p = reinterpret_cast<const char*>(header_.data() + kDriverName);
+  return std::string(p, strnlen(p, kDriverNameSize));
 }
 
 void TDbfFile::SetRecordSize(int size) {
@@ -148,10 +143,12 @@ void TDbfFile::Open() {
   if (IsOpen()) return;
   giveUp_ = false;
   TPagedFile::Open();
+  changeBegun_ = false;
+  unlinkIndex_ = false;
+  unmaintainedIndex_.clear();
   if (!ModeCreates(mode_)) {
-    // An open may correct and store the header. Under the header lock, so
-    // that a count another program is changing meanwhile is neither read
-    // half-way nor overwritten with the value read before.
+    // Under the header lock, so that a count another program is changing
+    // meanwhile is not read half-way.
     const bool locked = shared_ && AcquirePageLock(0, true);
     try {
       ReadHeaderAndFields();
@@ -170,13 +167,13 @@ void TDbfFile::Open() {
 void TDbfFile::ReadHeaderAndFields() {
   SetHeaderSize(kMainHeaderSize);
   if (fileSize_ < kMainHeaderSize) throw EDbfError(msg::kInvalidDbfFile);
-  version_ = RecogniseVersion(header_[0], header_[29]);
+  version_ = RecogniseVersion(header_[kVersion], header_[kLanguageId]);
   if (version_ == xUnknown) throw EDbfError(msg::kInvalidDbfFile);
   fieldDefs_.SetVersion(version_);
   codec_.version = version_;
 
-  const int recordLength = GetLE16(header_.data() + 10);
-  const int headerLength = GetLE16(header_.data() + 8);
+  const int recordLength = GetLE16(header_.data() + kRecordLength);
+  const int headerLength = GetLE16(header_.data() + kHeaderLength);
   SetRecordSize(recordLength);
   SetHeaderSize(headerLength);
   if (headerLength == 0 || recordLength == 0) {
@@ -191,33 +188,54 @@ void TDbfFile::ReadHeaderAndFields() {
     throw EDbfError(msg::kInvalidDbfFile);
 
   headerRecordCountAtOpen_ = RecordCount();
-  const int64_t byFileSize = std::max<int64_t>((fileSize_ - headerLength) / recordLength, 0);
-  const uint32_t actual = static_cast<uint32_t>(std::min<int64_t>(byFileSize, UINT32_MAX));
-  if (actual != RecordCount()) {
-    SetRecordCount(actual);
-    headerModified_ = true;
-  }
-
   DetermineCodePage();
   ReadFieldDescriptors();
   OpenCompanions();
+  CorrectHeader();
+  // What the open repaired is used, not written: a table nobody changed
+  // keeps its bytes and its modification time.
+  headerModified_ = false;
+}
 
-  if (headerModified_) StoreHeader();
-  if (!ModeWritable(mode_)) {
-    // A read-only open cannot store the corrected header; that is expected,
-    // not an error to report on a later write.
+void TDbfFile::CorrectHeader() {
+  if (headerSize_ == 0 || recordSize_ == 0) return;
+  const int64_t byFileSize = std::max<int64_t>((fileSize_ - headerSize_) / recordSize_, 0);
+  SetRecordCount(static_cast<uint32_t>(std::min<int64_t>(byFileSize, UINT32_MAX)));
+  if (version_ != xFoxPro) {
+    if (HasMemoFields())
+      header_[kVersion] |= kMemoBit;
+    else
+      header_[kVersion] &= static_cast<uint8_t>(~kMemoBit);
+    if (unlinkIndex_) header_[kIndexFlag] = 0;
+  }
+}
+
+void TDbfFile::BeginChange() {
+  if (changeBegun_ || !ModeWritable(mode_)) return;
+  changeBegun_ = true;
+  const bool locked = AcquirePageLock(0, true);
+  // Another program may have changed the header since the open.
+  ReloadHeader();
+  fileSize_ = stream_ ? stream_->Size() : fileSize_;
+  CorrectHeader();
+  StoreHeader();
+  FlushHeader();
+  if (locked) ReleasePageLock(0);
+  if (WriteError()) {
     ClearWriteError();
+    changeBegun_ = false;
+    throw EDbfWriteError(msg::kWriteError);
   }
 }
 
 void TDbfFile::DetermineCodePage() {
   fileCodePage_ = 0;
   if (version_ != xBaseVII) {
-    languageId_ = header_[29];
+    languageId_ = header_[kLanguageId];
     fileCodePage_ = LanguageEntry(languageId_).codePage;
   } else {
-    const uint8_t* name = header_.data() + 32;
-    if (header_.size() >= 64) {
+    const uint8_t* name = header_.data() + kDriverName;
+    if (header_.size() >= kDriverName + kDriverNameSize) {
       if (name[0] == 'D' && name[1] == 'B') {
         if (std::memcmp(name + 2, "WIN", 3) == 0) {
           fileCodePage_ = 1252;
@@ -263,29 +281,29 @@ void TDbfFile::ReadFieldDescriptors() {
   int count = 0;
   for (int i = 1;; ++i) {
     const uint8_t* p = header_.data() + h + (i - 1) * d;
-    const int nameLength = vii ? 32 : 11;
+    const int nameLength = vii ? kFieldNameSizeVII : kFieldNameSize;
     std::string name = Upper(std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), nameLength)));
     char letter;
     int length, decimals;
     int32_t autoInc = 0;
     bool nullable = false;
     if (vii) {
-      letter = static_cast<char>(p[32]);
-      length = p[33];
-      decimals = p[34];
-      autoInc = static_cast<int32_t>(GetLE32(p + 42));
+      letter = static_cast<char>(p[kFieldTypeVII]);
+      length = p[kFieldLengthVII];
+      decimals = p[kFieldDecimalsVII];
+      autoInc = static_cast<int32_t>(GetLE32(p + kAutoIncNextVII));
       if (letter == '+') autoIncPresent_ = true;
     } else {
-      letter = static_cast<char>(p[11]);
-      length = p[16];
-      decimals = p[17];
+      letter = static_cast<char>(p[kFieldType]);
+      length = p[kFieldLength];
+      decimals = p[kFieldDecimals];
       if (version_ == xFoxPro) {
         if (letter == 'C' || letter == 'c') {
-          length = p[16] + 256 * p[17];
+          length = p[kFieldLength] + 256 * p[kFieldDecimals];
           decimals = 0;
         }
-        if (letter == '+') autoInc = static_cast<int32_t>(GetLE32(p + kFoxAutoIncOffset));
-        nullable = (p[18] & 0x02) && name != "_NULLFLAGS";
+        if (letter == '+') autoInc = static_cast<int32_t>(GetLE32(p + kFoxAutoIncNext));
+        nullable = (p[kFieldFlags] & kFieldNullable) && name != "_NULLFLAGS";
       }
     }
 
@@ -315,67 +333,62 @@ void TDbfFile::ReadFieldDescriptors() {
   codec_.nullFlagsField = nullFlagsField_;
   // The dBASE 7 properties structure follows the terminator.
   if (vii) ReadFieldProperties(h + count * d + 1);
-  SetRecordSize(GetLE16(header_.data() + 10));
+  SetRecordSize(GetLE16(header_.data() + kRecordLength));
 }
 
 void TDbfFile::ReadFieldProperties(int position) {
   const int headerLength = headerSize_;
-  if (position + 16 >= headerLength) return;
+  if (position + kPropertiesHeaderSize >= headerLength) return;
   const uint8_t* base = header_.data() + position;
-  const int entries = GetLE16(base);
-  const int start = GetLE16(base + 2);
+  const int entries = GetLE16(base + kPropertyCount);
+  const int start = GetLE16(base + kPropertyStart);
   for (int j = 0; j < entries; ++j) {
-    const int64_t at = int64_t(position) + start + 15 * j;
-    if (at + 15 > headerLength) break;
+    const int64_t at = int64_t(position) + start + kPropertyEntrySize * j;
+    if (at + kPropertyEntrySize > headerLength) break;
     const uint8_t* e = header_.data() + at;
-    const int fieldNo = GetLE16(e + 2);
+    const int fieldNo = GetLE16(e + kPropertyField);
     if (fieldNo == 0 || fieldNo > fieldDefs_.Count()) continue;
     TDbfFieldDef& def = fieldDefs_.Item(fieldNo - 1);
-    const int kind = e[4];
-    if (kind == 1) {
+    const int kind = e[kPropertyKind];
+    if (kind == kPropertyRequired) {
       def.SetRequired(true);
       continue;
     }
-    if (kind < 2 || kind > 4 || def.Size() <= 0) continue;
-    const int64_t dataAt = int64_t(position) + GetLE16(e + 11);
-    int length = std::min<int>(GetLE16(e + 13), def.Size());
+    if (kind < kPropertyMinimum || kind > kPropertyDefault || def.Size() <= 0) continue;
+    const int64_t dataAt = int64_t(position) + GetLE16(e + kPropertyDataOffset);
+    int length = std::min<int>(GetLE16(e + kPropertyDataLength), def.Size());
     if (dataAt < 0 || dataAt >= headerLength) continue;
     length = static_cast<int>(std::min<int64_t>(length, headerLength - dataAt));
-    uint8_t* area = kind == 2 ? def.MinBuf() : kind == 3 ? def.MaxBuf() : def.DefaultBuf();
+    uint8_t* area = kind == kPropertyMinimum ? def.MinBuf() : kind == kPropertyMaximum ? def.MaxBuf() : def.DefaultBuf();
     std::memcpy(area, header_.data() + dataAt, static_cast<size_t>(length));
-    if (kind == 2) def.SetHasMin(true);
-    if (kind == 3) def.SetHasMax(true);
-    if (kind == 4) def.SetHasDefault(true);
+    if (kind == kPropertyMinimum) def.SetHasMin(true);
+    if (kind == kPropertyMaximum) def.SetHasMax(true);
+    if (kind == kPropertyDefault) def.SetHasDefault(true);
   }
 }
 
 void TDbfFile::OpenCompanions() {
   memoFileName_.clear();
-  const bool memo = HasMemoFields();
-  if (memo) {
+  if (HasMemoFields()) {
     memoFileName_ = FindCompanionFile(fileName_, version_ == xFoxPro ? ".fpt" : ".dbt");
     OpenMemoFile();
-    if (version_ != xFoxPro) {
-      header_[0] |= 0x80;
-      headerModified_ = true;
-    }
-  } else if (version_ != xFoxPro) {
-    header_[0] &= 0x7F;
-    headerModified_ = true;
   }
 
-  if (version_ != xFoxPro && header_[28] != 0) {
+  if (version_ != xFoxPro && header_[kIndexFlag] != 0) {
     const std::string mdx = FindCompanionFile(fileName_, ".mdx");
     if (mdx.empty()) {
       bool deleteLink = true;
       if (OnIndexMissing) OnIndexMissing(deleteLink);
-      if (deleteLink) {
-        header_[28] = 0;
-        headerModified_ = true;
-      } else {
+      if (deleteLink)
+        unlinkIndex_ = true;
+      else
         giveUp_ = true;
-      }
+    } else {
+      unmaintainedIndex_ = mdx;
     }
+  } else if (version_ == xFoxPro && (header_[kIndexFlag] & kFoxStructuralIndex)) {
+    // The structural compound index: FoxPro opens it with the table.
+    unmaintainedIndex_ = FindCompanionFile(fileName_, ".cdx");
   }
 }
 
@@ -424,9 +437,9 @@ void TDbfFile::Close() {
 void TDbfFile::StoreHeader() {
   if (headerSize_ == 0) return;
   const TLocalTime now = LocalNow();
-  header_[1] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
-  header_[2] = static_cast<uint8_t>(now.month);
-  header_[3] = static_cast<uint8_t>(now.day);
+  header_[kUpdateYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  header_[kUpdateMonth] = static_cast<uint8_t>(now.month);
+  header_[kUpdateDay] = static_cast<uint8_t>(now.day);
   TPagedFile::StoreHeader();
   const int64_t after = int64_t(RecordCount()) + 1;
   // When shared, an appender that finished ahead of a slower one may already
@@ -469,20 +482,20 @@ void TDbfFile::BlankRecord(uint8_t* buffer) {
 }
 
 void TDbfFile::StampLockField(uint8_t* buffer) {
-  if (!lockField_ || lockField_->Size() < 8) return;
+  if (!lockField_ || lockField_->Size() < kLockUser) return;
   uint8_t* p = buffer + lockField_->Offset();
-  PutLE16(p, static_cast<uint16_t>(GetLE16(p) + 1));
+  PutLE16(p + kLockCounter, static_cast<uint16_t>(GetLE16(p + kLockCounter) + 1));
   const TLocalTime now = LocalNow();
-  p[2] = static_cast<uint8_t>(now.hour);
-  p[3] = static_cast<uint8_t>(now.minute);
-  p[4] = static_cast<uint8_t>(now.second);
-  p[5] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
-  p[6] = static_cast<uint8_t>(now.month);
-  p[7] = static_cast<uint8_t>(now.day);
-  const int area = lockField_->Size() - 8;
-  std::memset(p + 8, ' ', static_cast<size_t>(area));
+  p[kLockHour] = static_cast<uint8_t>(now.hour);
+  p[kLockMinute] = static_cast<uint8_t>(now.minute);
+  p[kLockSecond] = static_cast<uint8_t>(now.second);
+  p[kLockYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  p[kLockMonth] = static_cast<uint8_t>(now.month);
+  p[kLockDay] = static_cast<uint8_t>(now.day);
+  const int area = lockField_->Size() - kLockUser;
+  std::memset(p + kLockUser, ' ', static_cast<size_t>(area));
   const std::string& name = TDbfGlobals::Instance().ComputerName();
-  std::memcpy(p + 8, name.data(), static_cast<size_t>(std::min({userNameLength_, area, static_cast<int>(name.size())})));
+  std::memcpy(p + kLockUser, name.data(), static_cast<size_t>(std::min({userNameLength_, area, static_cast<int>(name.size())})));
 }
 
 void TDbfFile::AssignAutoIncValues(uint8_t* buffer) {
@@ -499,11 +512,11 @@ void TDbfFile::AssignAutoIncValues(uint8_t* buffer) {
     TDbfFieldDef& f = fieldDefs_.Item(k);
     if (f.NativeFieldType() != '+') continue;
     // FoxPro keeps the counter and its step in the descriptor as well.
-    const size_t at = fox ? size_t(kMainHeaderSize + kDescriptorSize * k + kFoxAutoIncOffset)
-                          : size_t(kAutoIncOffsetVII + kDescriptorSizeVII * k);
+    const size_t at = fox ? size_t(kMainHeaderSize + kDescriptorSize * k + kFoxAutoIncNext)
+                          : size_t(kMainHeaderSizeVII + kDescriptorSizeVII * k + kAutoIncNextVII);
     if (at + 4 > header_.size()) continue;
     int32_t next = shared_ ? static_cast<int32_t>(GetLE32(header_.data() + at)) : f.AutoIncNext();
-    int32_t step = fox && at + 5 <= header_.size() ? header_[at + 4] : 1;
+    int32_t step = fox && at + 5 <= header_.size() ? header_[at + (kFoxAutoIncStep - kFoxAutoIncNext)] : 1;
     if (step == 0) step = 1;
     codec_.Encode(f, ftAutoInc, false, buffer, &next);
     const int32_t following = static_cast<int32_t>(static_cast<uint32_t>(next) + static_cast<uint32_t>(step));
@@ -530,6 +543,7 @@ void TDbfFile::ChangeHeaderCount(int delta) {
 }
 
 int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
+  BeginChange();
   int64_t recNo = int64_t(RecordCount()) + 1;
   if (shared_) {
     // Other programs append too. The number is chosen under the header lock,
@@ -593,12 +607,24 @@ void TDbfFile::LockAndReadRecord(int64_t recNo, uint8_t* buffer) {
   ReadPage(recNo, buffer);
   prevRecord_.assign(buffer, buffer + recordSize_);
   if (lockField_) {
+    try {
+      BeginChange();
+    } catch (...) {
+      ReleasePageLock(recNo);
+      throw;
+    }
     StampLockField(buffer);
     WritePage(recNo, buffer);
   }
 }
 
 void TDbfFile::WriteBackRecord(int64_t recNo, uint8_t* buffer) {
+  try {
+    BeginChange();
+  } catch (...) {
+    ReleasePageLock(recNo);
+    throw;
+  }
   if (prevRecord_.size() != static_cast<size_t>(recordSize_)) prevRecord_.assign(buffer, buffer + recordSize_);
   for (size_t i = 0; i < indexes_.size(); ++i) {
     if (!indexes_[i]->UpdateKey(recNo, prevRecord_.data(), buffer)) {
@@ -612,6 +638,21 @@ void TDbfFile::WriteBackRecord(int64_t recNo, uint8_t* buffer) {
     ClearWriteError();
     throw EDbfWriteError(msg::kWriteError);
   }
+}
+
+void TDbfFile::RecallRecord(int64_t recNo) {
+  BeginChange();
+  std::vector<uint8_t> stored(static_cast<size_t>(recordSize_), ' ');
+  ReadPage(recNo, stored.data());
+  NotifyRecalled(recNo, stored.data());
+  stored[0] = kLive;
+  WritePage(recNo, stored.data());
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
+  // A later write-back compares keys with the record as it now stands.
+  if (prevRecord_.size() == stored.size()) prevRecord_[0] = kLive;
 }
 
 void TDbfFile::NotifyDeleted(int64_t recNo, uint8_t* buffer) {

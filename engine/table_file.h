@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dbf_format.h"
 #include "engine/field_codec.h"
 #include "engine/fields.h"
 #include "engine/index_link.h"
@@ -27,8 +28,8 @@ const char* VersionByteDescription(uint8_t versionByte);
 
 class TDbfFile : public TPagedFile {
  public:
-  static constexpr uint8_t kEofByte = 0x1A;
-  static constexpr uint8_t kTerminator = 0x0D;
+  static constexpr uint8_t kEofByte = fmt::kEndOfFile;
+  static constexpr uint8_t kTerminator = fmt::kTerminator;
   static constexpr int kMaxFields = 4095;
 
   TDbfFile();
@@ -62,8 +63,14 @@ class TDbfFile : public TPagedFile {
   TMemoFile* MemoFile() const { return memoFile_.get(); }
 
   // The count stored in the header; RecordCount() as corrected at open from
-  // the file size.
+  // the file size. The correction, like every other repair an open makes
+  // (the memo flag, a missing production index unlinked), lives in memory:
+  // it reaches the file with the first change, never by opening.
   uint32_t HeaderRecordCount() const { return headerRecordCountAtOpen_; }
+  // An index file the header announces (a dBASE production .mdx, a FoxPro
+  // structural .cdx) that exists but that nothing here keeps current; empty
+  // when there is none.
+  const std::string& UnmaintainedIndexFile() const { return unmaintainedIndex_; }
   uint32_t RecordCount() const;
   int RecordLength() const { return recordSize_; }
   int HeaderLength() const { return headerSize_; }
@@ -99,6 +106,10 @@ class TDbfFile : public TPagedFile {
   void LockAndReadRecord(int64_t recNo, uint8_t* buffer);
   // Writes the record locked by LockAndReadRecord back and releases the lock.
   void WriteBackRecord(int64_t recNo, uint8_t* buffer);
+  // Recalls record `recNo` (locked by LockAndReadRecord) as it is stored:
+  // the indexes take its keys back and its live flag is written, and nothing
+  // else, whatever an edit in progress changed. Keeps the lock.
+  void RecallRecord(int64_t recNo);
   // Called after the deletion flag in `buffer` changed.
   void NotifyDeleted(int64_t recNo, uint8_t* buffer);
   void NotifyRecalled(int64_t recNo, uint8_t* buffer);
@@ -118,6 +129,11 @@ class TDbfFile : public TPagedFile {
   void AssignAutoIncValues(uint8_t* buffer);
   void RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo);
   void ChangeHeaderCount(int delta);
+  // Brings the header's repairs and today's date to the file before the
+  // first change of this open; later changes find it done.
+  void BeginChange();
+  // The repairs an open makes to the header image, in memory only.
+  void CorrectHeader();
   void SetRecordCount(uint32_t count);
 
   TXBaseVersion version_ = xUnknown;
@@ -137,6 +153,9 @@ class TDbfFile : public TPagedFile {
   std::vector<uint8_t> blankRecord_;
   bool giveUp_ = false;
   uint32_t headerRecordCountAtOpen_ = 0;
+  bool changeBegun_ = false;
+  bool unlinkIndex_ = false;
+  std::string unmaintainedIndex_;
 };
 
 }  // namespace norvale

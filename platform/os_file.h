@@ -32,6 +32,10 @@ class TOsFile {
   // Creates an empty file (or truncates an existing one); false when it cannot.
   static bool CreateEmpty(const std::string& path);
   static bool Remove(const std::string& path);
+  // False when the file is marked read-only (no write permission bit at all,
+  // which even the superuser respects here) or the system would refuse to
+  // open it for writing (permissions, a read-only file system).
+  static bool MayWrite(const std::string& path);
 
   // Opens `path`. With `truncate` the file is cut to zero bytes once the share
   // check has passed. On failure returns false and leaves errno-style text in

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <unicode/ucasemap.h>
 #include <unicode/ucnv.h>
@@ -666,6 +667,30 @@ bool Utf8ToCodePage(int codePage, std::string_view utf8, std::string& out) {
   std::u16string wide;
   Utf8ToUtf16(utf8, wide);
   return Utf16ToMultiByte(*page, wide, out);
+}
+
+std::string UnstorableCharacters(int codePage, std::string_view utf8) {
+  std::string missing;
+  const TCodePage* page = FindCodePage(codePage);
+  if (!page || page->utf8) return missing;
+  const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+  const auto length = static_cast<int32_t>(utf8.size());
+  std::vector<UChar32> seen;
+  std::string bytes, back;
+  int32_t i = 0;
+  while (i < length) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c >= 0 && c < 0x80) continue;
+    if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
+    seen.push_back(c);
+    const std::string_view one = utf8.substr(static_cast<size_t>(start), static_cast<size_t>(i - start));
+    // A round trip also catches "best fit" mappings that store a look-alike.
+    if (c >= 0 && Utf8ToCodePage(codePage, one, bytes) && CodePageToUtf8(codePage, bytes, back) && back == one) continue;
+    missing.append(c < 0 ? std::string_view("\xEF\xBF\xBD") : one);
+  }
+  return missing;
 }
 
 int CompareLocale(std::string_view a, std::string_view b, bool ignoreCase) {

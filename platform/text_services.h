@@ -45,6 +45,10 @@ bool CodePageToUtf16(int codePage, std::string_view bytes, std::u16string& out);
 bool Utf16ToCodePage(int codePage, std::u16string_view text, std::string& out);
 bool CodePageToUtf8(int codePage, std::string_view bytes, std::string& out);
 bool Utf8ToCodePage(int codePage, std::string_view utf8, std::string& out);
+// The characters of `utf8` that do not survive a trip into the code page and
+// back, each once in order of appearance (UTF-8); empty when all do or the
+// code page is not installed.
+std::string UnstorableCharacters(int codePage, std::string_view utf8);
 
 // Three-way comparison (-1, 0, 1) of UTF-8 texts by the collation of the
 // user's locale: tertiary strength, secondary when `ignoreCase` (accents

@@ -448,13 +448,9 @@ class TSequence {
     link_.events = 0;
     std::string op, why;
     uint32_t roll = Pick(100);
-    // The table object writes an edit's changed fields together with a
-    // recall, so a cancel after it keeps them; UndeleteWritesOnlyTheRecall
-    // pins that down, and the walks leave the combination alone.
     // A second view joins only while browsing: a window that grows during an
     // edit is filled by the next move, not at once.
-    while ((roll >= kUndeleteFrom && roll < kUndeleteTo && model_.state == TModelState::edit && model_.modified) ||
-           (roll >= kSecondViewFrom && !extra_.DataSource() && model_.state != TModelState::browse))
+    while (roll >= kSecondViewFrom && !extra_.DataSource() && model_.state != TModelState::browse)
       roll = Pick(100);
     if (roll < 6) {
       op = "First";

@@ -132,13 +132,23 @@ bool IsTodayStamp(const uint8_t* header, const TLocalTime& a, const TLocalTime& 
   return false;
 }
 
-TEST_F(TableReadTest, RecordCountComesFromTheFileSizeAndIsStored) {
+// The first change of an open: record 1 written back as it is.
+void ChangeOnce(TDbfFile& file) {
+  std::vector<uint8_t> record(static_cast<size_t>(file.RecordLength()));
+  file.LockAndReadRecord(1, record.data());
+  file.WriteBackRecord(1, record.data());
+}
+
+TEST_F(TableReadTest, RecordCountComesFromTheFileSizeAndIsStoredWithTheFirstChange) {
   TTableImage image = SimpleImage();
   image.headerCount = 10;
+  const Bytes bytes = image.Bytes();
   const TLocalTime before = LocalNow();
-  auto file = Open(image.Bytes(), amExclusiveOpen);
+  auto file = Open(bytes, amExclusiveOpen);
   EXPECT_EQ(file->RecordCount(), 3u);
   EXPECT_EQ(file->HeaderRecordCount(), 10u);
+  EXPECT_EQ(OnDisk(), bytes) << "opening writes nothing";
+  ChangeOnce(*file);
   file->Close();
   const TLocalTime after = LocalNow();
 
@@ -150,11 +160,13 @@ TEST_F(TableReadTest, RecordCountComesFromTheFileSizeAndIsStored) {
   EXPECT_EQ(disk.back(), TDbfFile::kEofByte);
 }
 
-TEST_F(TableReadTest, SharedOpenStoresTheCorrectedCountAtOnce) {
+TEST_F(TableReadTest, SharedOpenStoresTheCorrectedCountWithTheFirstChange) {
   TTableImage image = SimpleImage();
   image.headerCount = 0;
   auto file = Open(image.Bytes(), amSharedOpen);
   EXPECT_EQ(file->RecordCount(), 3u);
+  EXPECT_EQ(GetLE32(OnDisk().data() + kRecordCountAt), 0u);
+  ChangeOnce(*file);
   EXPECT_EQ(GetLE32(OnDisk().data() + kRecordCountAt), 3u) << "other processes must see it while open";
 }
 
@@ -440,6 +452,9 @@ TEST_F(TableReadTest, MissingProductionIndex) {
     file->Open();
     EXPECT_EQ(calls, c.wantCalls);
     EXPECT_EQ(file->GiveUp(), c.wantGiveUp);
+    EXPECT_EQ(file->Header()[28], c.wantFlag);
+    EXPECT_EQ(OnDisk()[28], 1) << "opening writes nothing";
+    if (!file->GiveUp()) ChangeOnce(*file);
     file->Close();
     EXPECT_EQ(OnDisk()[28], c.wantFlag);
   }
@@ -467,6 +482,9 @@ TEST_F(TableReadTest, MemoBitFollowsTheFields) {
     }
     auto file = Open(image.Bytes(), c.mode);
     EXPECT_EQ(file->HasMemoFields(), c.memoField);
+    if (c.mode != amReadOnly) EXPECT_EQ(file->Header()[0], c.want);
+    EXPECT_EQ(OnDisk()[0], c.versionByte) << "opening writes nothing";
+    if (c.mode != amReadOnly) ChangeOnce(*file);
     file->Close();
     EXPECT_EQ(OnDisk()[0], c.want);
   }

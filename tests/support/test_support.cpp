@@ -9,6 +9,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "engine/byte_order.h"
@@ -120,6 +123,53 @@ std::vector<std::string> CorpusTables() {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string CopyCorpusTable(const std::string& table, const TTempDir& dir) {
+  namespace fs = std::filesystem;
+  const fs::path base = fs::path(CorpusDir()) / table;
+  const std::string stem = base.filename().string();
+  std::string copied;
+  for (const auto& e : fs::directory_iterator(base.parent_path())) {
+    const std::string name = e.path().filename().string();
+    if (name.size() <= stem.size() || strncasecmp(name.c_str(), stem.c_str(), stem.size()) != 0 ||
+        name[stem.size()] != '.' || name.find(".expected.json") != std::string::npos)
+      continue;
+    fs::copy_file(e.path(), dir.File(name), fs::copy_options::overwrite_existing);
+    if (strcasecmp(name.c_str() + stem.size(), ".dbf") == 0) copied = dir.File(name);
+  }
+  return copied;
+}
+
+void TFolderState::Age(const std::string& dir) {
+  const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  for (const auto& e : std::filesystem::directory_iterator(dir)) utimensat(AT_FDCWD, e.path().c_str(), times, 0);
+}
+
+TFolderState TFolderState::Of(const std::string& dir) {
+  TFolderState state;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    struct stat st {};
+    const std::string path = dir + "/" + name;
+    stat(path.c_str(), &st);
+    state.names.push_back(name);
+    state.bytes.push_back(ReadFile(path));
+    state.modified.push_back(int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+  }
+  return state;
+}
+
+std::string TFolderState::ChangesSince(const TFolderState& before) const {
+  std::string changes;
+  if (names != before.names) return "files created or removed\n";
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (bytes[i] != before.bytes[i]) changes += names[i] + ": bytes changed\n";
+    if (modified[i] != before.modified[i]) changes += names[i] + ": modification time changed\n";
+  }
+  return changes;
 }
 
 std::string CorpusTestName(const std::string& table) {

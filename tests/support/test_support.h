@@ -57,6 +57,24 @@ std::vector<std::string> CorpusTables();
 // A test-parameter name made of a corpus table name.
 std::string CorpusTestName(const std::string& table);
 
+// Copies corpus table `table` ("folder/name") with its companion files
+// (memo, index, .cpg: every file of that base name, whatever the case) into
+// `dir`; returns the path of the copied table.
+std::string CopyCorpusTable(const std::string& table, const TTempDir& dir);
+
+// Every file of a folder, its bytes and its modification time, to show
+// that nothing wrote to them. Age() first sets the times far in the past,
+// so that even a write within the same clock tick shows.
+struct TFolderState {
+  std::vector<std::string> names;
+  std::vector<std::vector<uint8_t>> bytes;
+  std::vector<int64_t> modified;  // nanoseconds
+  static void Age(const std::string& dir);
+  static TFolderState Of(const std::string& dir);
+  // What differs from `before`, one line per file; empty when nothing does.
+  std::string ChangesSince(const TFolderState& before) const;
+};
+
 // Runs a shell command and returns its output (stdout and stderr) as lines.
 std::vector<std::string> RunCommandLines(const std::string& command);
 

@@ -1,0 +1,175 @@
+// The byte layouts of the table and memo files, laid out once. Every other
+// file names these constants instead of writing an offset. All integers of a
+// table file are little-endian; FoxPro memo headers are big-endian, dBASE
+// memo headers little-endian.
+//
+// TABLE HEADER (offsets from the start of the file)
+//
+//   offset size meaning
+//      0     1  version byte
+//      1     1  last update: year - 1900, modulo 256
+//      2     1  last update: month (1-12)
+//      3     1  last update: day (1-31)
+//      4     4  record count (unsigned)
+//      8     2  header length = offset of the first record
+//     10     2  record length, deletion flag included
+//     12    16  reserved; byte 15 is shown as the encryption flag
+//     28     1  dBASE: non-zero when a production .mdx belongs to the table;
+//               FoxPro: flags, 0x01 structural .cdx, 0x02 memo, 0x04 database
+//     29     1  language driver id (not used at dBASE 7)
+//     30     2  reserved
+//     32    32  dBASE 7 only: language driver name, NUL-padded
+//     64     4  dBASE 7 only: reserved
+//
+// Field descriptors follow at 32 (68 at dBASE 7), then one terminator 0x0D.
+// FoxPro headers count 263 further bytes after it.
+//
+// 32-BYTE FIELD DESCRIPTOR (dBASE III, dBASE IV, FoxPro)
+//
+//   offset size meaning
+//      0    11  field name, NUL-padded (10 characters at most)
+//     11     1  native type letter
+//     12     4  FoxPro: offset of the field in the record (never read)
+//     16     1  field length (low byte)
+//     17     1  decimals; FoxPro "C": high byte of the length
+//     18     1  FoxPro flags: 0x02 the field may hold null
+//     19     4  FoxPro "+": next autoincrement value
+//     23     1  FoxPro "+": autoincrement step
+//     24     8  reserved
+//
+// 48-BYTE FIELD DESCRIPTOR (dBASE 7)
+//
+//   offset size meaning
+//      0    32  field name, NUL-padded (31 characters at most)
+//     32     1  native type letter
+//     33     1  field length
+//     34     1  decimals
+//     35     7  reserved
+//     42     4  "+": next autoincrement value
+//     46     2  reserved
+//
+// DBASE 7 FIELD PROPERTIES (at P, the byte after the terminator)
+//
+//   offset size meaning
+//      0     2  number of standard property entries
+//      2     2  start of the entries, relative to P
+//   entry j, 15 bytes at P + start + 15 * j:
+//      2     2  field number (1-based)
+//      4     1  kind: 1 required, 2 minimum, 3 maximum, 4 default
+//     11     2  data offset, relative to P
+//     13     2  data length
+//
+// RECORDS
+//
+// Record N (1-based) lies at header length + (N - 1) * record length. Byte 0
+// is the deletion flag: " " live, "*" deleted. One 0x1A follows the last.
+//
+// _DBASELOCK FIELD (rewritten whenever a record is locked or appended)
+//
+//   offset size meaning
+//      0     2  change counter (LE), wraps
+//      2     3  hour, minute, second
+//      5     3  year - 1900, month, day
+//      8     -  user name (the computer name), space-padded
+//
+// MEMO FILE HEADER (512 bytes; block N lies at N * block size)
+//
+//   offset size  .dbt (dBASE)                  .fpt (FoxPro)
+//      0     4  next free block (LE)           next free block (BE)
+//      6     2  -                              block size (BE)
+//     16     1  3 at dBASE III                 -
+//     20     2  block size (LE; 512 at III)    -
+//
+// MEMO BLOCK HEADER (the first block of a value)
+//
+//   dBASE IV and 7   FF FF 08 00, then data length + 8 (LE 32); data at 8
+//   dBASE III        none; the value ends with 1A 1A
+//   FoxPro           type (BE 32, 1 = text), data length (BE 32); data at 8
+#pragma once
+
+#include <cstdint>
+
+namespace norvale::fmt {
+
+// Table header.
+inline constexpr int kVersion = 0;
+inline constexpr int kUpdateYear = 1;
+inline constexpr int kUpdateMonth = 2;
+inline constexpr int kUpdateDay = 3;
+inline constexpr int kRecordCount = 4;
+inline constexpr int kHeaderLength = 8;
+inline constexpr int kRecordLength = 10;
+inline constexpr int kEncryptionFlag = 15;
+inline constexpr int kIndexFlag = 28;
+inline constexpr int kLanguageId = 29;
+inline constexpr int kDriverName = 32;
+inline constexpr int kDriverNameSize = 32;
+inline constexpr int kMainHeaderSize = 32;
+inline constexpr int kMainHeaderSizeVII = 68;
+inline constexpr int kFoxBacklinkSize = 263;
+
+// Version byte bits and header flags.
+inline constexpr uint8_t kMemoBit = 0x80;
+inline constexpr uint8_t kFoxStructuralIndex = 0x01;
+
+// Field descriptors.
+inline constexpr int kDescriptorSize = 32;
+inline constexpr int kDescriptorSizeVII = 48;
+inline constexpr int kFieldName = 0;
+inline constexpr int kFieldNameSize = 11;
+inline constexpr int kFieldNameSizeVII = 32;
+inline constexpr int kFieldType = 11;
+inline constexpr int kFieldTypeVII = 32;
+inline constexpr int kFieldLength = 16;
+inline constexpr int kFieldLengthVII = 33;
+inline constexpr int kFieldDecimals = 17;
+inline constexpr int kFieldDecimalsVII = 34;
+inline constexpr int kFieldFlags = 18;
+inline constexpr uint8_t kFieldNullable = 0x02;
+inline constexpr int kFoxAutoIncNext = 19;
+inline constexpr int kFoxAutoIncStep = 23;
+inline constexpr int kAutoIncNextVII = 42;
+
+// dBASE 7 field properties.
+inline constexpr int kPropertiesHeaderSize = 16;
+inline constexpr int kPropertyCount = 0;
+inline constexpr int kPropertyStart = 2;
+inline constexpr int kPropertyEntrySize = 15;
+inline constexpr int kPropertyField = 2;
+inline constexpr int kPropertyKind = 4;
+inline constexpr int kPropertyDataOffset = 11;
+inline constexpr int kPropertyDataLength = 13;
+inline constexpr int kPropertyRequired = 1;
+inline constexpr int kPropertyMinimum = 2;
+inline constexpr int kPropertyMaximum = 3;
+inline constexpr int kPropertyDefault = 4;
+
+// Records.
+inline constexpr uint8_t kLive = ' ';
+inline constexpr uint8_t kDeleted = '*';
+inline constexpr uint8_t kTerminator = 0x0D;
+inline constexpr uint8_t kEndOfFile = 0x1A;
+
+// The lock field.
+inline constexpr int kLockCounter = 0;
+inline constexpr int kLockHour = 2;
+inline constexpr int kLockMinute = 3;
+inline constexpr int kLockSecond = 4;
+inline constexpr int kLockYear = 5;
+inline constexpr int kLockMonth = 6;
+inline constexpr int kLockDay = 7;
+inline constexpr int kLockUser = 8;
+
+// Memo files.
+inline constexpr int kMemoHeaderSize = 512;
+inline constexpr int kMemoNextFree = 0;
+inline constexpr int kFoxMemoBlockSize = 6;
+inline constexpr int kDbaseMemoVersion = 16;
+inline constexpr uint8_t kDbaseIIIMemoVersion = 3;
+inline constexpr int kDbaseMemoBlockSize = 20;
+inline constexpr int kMemoBlockHeaderSize = 8;
+inline constexpr uint8_t kDbaseBlockSignature[4] = {0xFF, 0xFF, 0x08, 0x00};
+inline constexpr int kMemoDataLength = 4;
+inline constexpr uint32_t kFoxMemoText = 1;
+
+}  // namespace norvale::fmt

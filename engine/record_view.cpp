@@ -1,0 +1,107 @@
+#include "engine/record_view.h"
+
+#include <cstring>
+
+#include "engine/date_time.h"
+
+namespace norvale {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The stored text without the blanks around it.
+std::string_view Trimmed(std::string_view s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && s[begin] == ' ') ++begin;
+  while (end > begin && s[end - 1] == ' ') --end;
+  return s.substr(begin, end - begin);
+}
+
+}  // namespace
+
+bool TRecordView::NullFlagged(const TDbfFieldDef& field) const {
+  if (!codec_ || !codec_->nullFlagsField || field.NullPosition() < 0) return false;
+  const TDbfFieldDef& flags = *codec_->nullFlagsField;
+  if (static_cast<size_t>(flags.Offset()) + static_cast<size_t>(flags.Size()) > length_) return false;
+  return codec_->IsNullFlagged(field, image_);
+}
+
+std::string_view TRecordView::Bytes(const TDbfFieldDef& field) const {
+  const int offset = field.Offset(), size = field.Size();
+  if (Empty() || offset < 0 || size <= 0 || static_cast<size_t>(offset) + static_cast<size_t>(size) > length_)
+    return {};
+  return std::string_view(reinterpret_cast<const char*>(image_) + offset, static_cast<size_t>(size));
+}
+
+std::string_view TRecordView::Text(const TDbfFieldDef& field) const {
+  std::string_view bytes = Bytes(field);
+  size_t end = bytes.size();
+  while (end > 0 && bytes[end - 1] == ' ') --end;
+  const size_t zero = bytes.substr(0, end).find('\0');
+  return bytes.substr(0, zero == std::string_view::npos ? end : zero);
+}
+
+char* TRecordView::PutCanonicalInteger(std::string_view stored, char* out) {
+  const std::string_view t = Trimmed(stored);
+  const size_t first = !t.empty() && t[0] == '-' ? 1 : 0;
+  const size_t digits = t.size() - first;
+  // 007 and -0 are not how the number prints.
+  if (digits < 1 || digits > 9 || (t[first] == '0' && (digits > 1 || first > 0))) return nullptr;
+  for (size_t i = first; i < t.size(); ++i)
+    if (!IsDigit(t[i])) return nullptr;
+  std::memcpy(out, t.data(), t.size());
+  return out + t.size();
+}
+
+bool TRecordView::AppendCanonicalInteger(std::string_view stored, std::string& out) {
+  const std::string_view t = Trimmed(stored);
+  char text[16];
+  const char* end = t.size() <= 10 ? PutCanonicalInteger(t, text) : nullptr;
+  if (!end) return false;
+  out.append(text, static_cast<size_t>(end - text));
+  return true;
+}
+
+bool TRecordView::AppendCanonicalFixed(std::string_view stored, int decimals, std::string& out) {
+  if (decimals <= 0) return false;
+  const std::string_view t = Trimmed(stored);
+  size_t i = !t.empty() && t[0] == '-' ? 1 : 0;
+  const size_t digitsStart = i;
+  while (i < t.size() && IsDigit(t[i])) ++i;
+  const size_t intDigits = i - digitsStart;
+  if (intDigits == 0 || intDigits > 15 || (intDigits > 1 && t[digitsStart] == '0') || i >= t.size() || t[i] != '.')
+    return false;
+  if (t.size() - i - 1 != static_cast<size_t>(decimals)) return false;
+  bool allZero = true;
+  for (size_t k = i + 1; k < t.size(); ++k) {
+    if (!IsDigit(t[k])) return false;
+    allZero = allZero && t[k] == '0';
+  }
+  // "-0.00" prints without its sign.
+  if (digitsStart == 1 && allZero && intDigits == 1 && t[1] == '0') return false;
+  out.append(t);
+  return true;
+}
+
+char* TRecordView::PutCanonicalDate(std::string_view stored, char* out) {
+  if (stored.size() < 8) return nullptr;
+  const char* p = stored.data();
+  for (int i = 0; i < 8; ++i)
+    if (!IsDigit(p[i])) return nullptr;
+  const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+  const int m = (p[4] - '0') * 10 + (p[5] - '0'), d = (p[6] - '0') * 10 + (p[7] - '0');
+  if (!IsValidDate(y, m, d)) return nullptr;
+  const char text[10] = {p[0], p[1], p[2], p[3], '-', p[4], p[5], '-', p[6], p[7]};
+  std::memcpy(out, text, sizeof text);
+  return out + sizeof text;
+}
+
+bool TRecordView::AppendCanonicalDate(std::string_view stored, std::string& out) {
+  char text[10];
+  if (!PutCanonicalDate(stored, text)) return false;
+  out.append(text, sizeof text);
+  return true;
+}
+
+}  // namespace norvale
