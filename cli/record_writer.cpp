@@ -641,17 +641,14 @@ template <bool kJson>
       return TFastResult::kValue;
     }
     case TFast::kBoolean: {
-      if (size == 1) {
-        if (*p == ' ') return TFastResult::kNull;
-        const bool yes = *p == 'T' || *p == 't';
-        std::memcpy(out, yes ? "true" : "false", 5);
-        out += 5 - yes;
-        return TFastResult::kValue;
-      }
-      const int end = TrimmedLength(p, size);
-      const int begin = LeadingSpaces(p, end);
-      if (begin == end) return TFastResult::kNull;
-      out = p[begin] == 'T' || p[begin] == 't' ? Put(out, "true") : Put(out, "false");
+      const int end = size == 1 ? 1 : TrimmedLength(p, size);
+      const int begin = size == 1 ? 0 : LeadingSpaces(p, end);
+      // NUL padding and every other shape: the codec's rules.
+      if (begin == end || p[begin] == 0) return TFastResult::kGeneral;
+      const int value = LogicalValue(static_cast<char>(p[begin]));
+      if (value < 0) return TFastResult::kNull;
+      std::memcpy(out, value ? "true" : "false", 5);
+      out += 5 - value;
       return TFastResult::kValue;
     }
   }

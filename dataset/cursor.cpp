@@ -4,7 +4,9 @@
 
 namespace norvale {
 
-int64_t TDbfCursor::GetOrderCount() { return file_->RecordCount(); }
+// The records the file holds now: in shared mode other programs append, and
+// their records count as soon as they are complete, header or not.
+int64_t TDbfCursor::GetOrderCount() { return file_->PageCount(); }
 
 bool TDbfCursor::Next() {
   // The presence test brings a shared file's known count up to date when
@@ -23,7 +25,7 @@ bool TDbfCursor::Prev() {
 }
 
 void TDbfCursor::Last() {
-  const int64_t count = file_->RecordCount();
+  const int64_t count = file_->PageCount();
   recNo_ = count > 0 ? count + 1 : 0;
 }
 

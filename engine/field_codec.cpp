@@ -9,6 +9,8 @@
 
 #include "engine/byte_order.h"
 #include "engine/date_time.h"
+#include "engine/exceptions.h"
+#include "engine/messages.h"
 #include "engine/globals.h"
 
 namespace norvale {
@@ -180,27 +182,25 @@ double DateTimeToBdeMs(TDateTime value) {
   return double(day) * double(kMsPerDay) + double(ms);
 }
 
+// Keeping the low-order digits of a number too wide for its field would
+// store a different number without a word; the write is refused instead.
+[[noreturn]] void RaiseDoesNotFit(const TDbfFieldDef& field, const std::string& value) {
+  throw EDbfError(FormatMessage(msg::kValueDoesNotFit, value.c_str(), field.FieldName().c_str(), field.Size(),
+                                field.Precision()));
+}
+
 // Integer digits right-aligned in the field, as the text rules want them.
-void EncodeIntegerText(uint8_t* p, int width, int64_t value, bool zeroPad) {
+void EncodeIntegerText(const TDbfFieldDef& field, uint8_t* p, int width, int64_t value, bool zeroPad) {
   if (width <= 0) return;
   char digits[24];
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   auto r = std::to_chars(digits, digits + sizeof digits, magnitude);
   int n = static_cast<int>(r.ptr - digits);
   const bool negative = value < 0;
+  if (n + (negative ? 1 : 0) > width) RaiseDoesNotFit(field, std::to_string(value));
   std::memset(p, zeroPad ? '0' : ' ', static_cast<size_t>(width));
-  if (!negative) {
-    int keep = std::min(n, width);
-    std::memcpy(p + width - keep, digits + n - keep, static_cast<size_t>(keep));
-    return;
-  }
-  if (n >= width) {  // "-" takes the first position, the lowest digits follow
-    p[0] = '-';
-    std::memcpy(p + 1, digits + n - (width - 1), static_cast<size_t>(width - 1));
-    return;
-  }
   std::memcpy(p + width - n, digits, static_cast<size_t>(n));
-  p[zeroPad ? 0 : width - n - 1] = '-';
+  if (negative) p[zeroPad ? 0 : width - n - 1] = '-';
 }
 
 // Fixed-point text of `value` rounded to `decimals` decimals, halves away
@@ -242,32 +242,33 @@ int FixedText(char* text, size_t capacity, double value, int decimals) {
   return len;
 }
 
-// Fixed-point text with `decimals` decimals and at most `width` significant
-// digits; scientific notation when the integer part alone is wider. The text
-// is made with to_chars, not printf: the viewer runs under the user's locale,
-// and a table must get "." whatever that locale's decimal separator is.
-void EncodeFloatText(uint8_t* p, int width, int decimals, double value) {
+// Fixed-point text with `decimals` decimals, rounded to fewer where the
+// field is too narrow for all of them. The text is made with to_chars, not
+// printf: the viewer runs under the user's locale, and a table must get "."
+// whatever that locale's decimal separator is.
+void EncodeFloatText(const TDbfFieldDef& field, uint8_t* p, int width, int decimals, double value) {
   if (width <= 0) return;
   char text[400];
   int len;
-  const double magnitude = std::fabs(value);
-  int intDigits = 0;
-  if (std::isfinite(value) && magnitude >= 1.0) intDigits = static_cast<int>(std::floor(std::log10(magnitude))) + 1;
   if (!std::isfinite(value)) {
     const char* word = std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
     len = static_cast<int>(std::strlen(word));
     std::memcpy(text, word, static_cast<size_t>(len));
-  } else if (intDigits > width) {
-    auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, std::max(width - 1, 0));
-    len = r.ec == std::errc() ? static_cast<int>(r.ptr - text) : 0;
-    std::replace(text, text + len, 'e', 'E');
   } else {
-    decimals = std::clamp(decimals, 0, 60);
-    const int roundTo = std::min(decimals, std::max(width - intDigits, 0));
+    // Beyond 1e300 the fixed text would not fit the buffer; no field holds it.
+    if (std::fabs(value) >= 1e300) RaiseDoesNotFit(field, std::to_string(value));
+    int roundTo = std::clamp(decimals, 0, 60);
     len = FixedText(text, sizeof text, value, roundTo);
-    if (decimals > roundTo && len > 0) {
-      if (roundTo == 0) text[len++] = '.';
-      for (int i = roundTo; i < decimals && len < static_cast<int>(sizeof text); ++i) text[len++] = '0';
+    // Each decimal dropped saves a character, the last one the point too;
+    // rounding may carry into a new digit, so the text is made again.
+    while (len > width && roundTo > 0) {
+      roundTo = std::max(0, roundTo - (len - width));
+      len = FixedText(text, sizeof text, value, roundTo);
+    }
+    if (len <= 0 || len > width) {
+      char shortest[64];
+      auto r = std::to_chars(shortest, shortest + sizeof shortest, value);
+      RaiseDoesNotFit(field, std::string(shortest, r.ptr));
     }
   }
   len = std::clamp(len, 0, width);
@@ -287,7 +288,49 @@ void EncodeDateText(uint8_t* p, int width, TDateTime value, bool withTime) {
   std::memcpy(p, text, static_cast<size_t>(len));
 }
 
+// Whether the digits at [from, from + count) of a date form a number: blanks
+// may lead (two-digit years), nothing else may stand among them.
+bool DateDigits(const char* text, int from, int count, int size) {
+  if (from + count > size) return true;  // a short field: the part defaults
+  int i = from;
+  while (i < from + count - 1 && text[i] == ' ') ++i;
+  for (; i < from + count; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
 }  // namespace
+
+int LogicalValue(char c) {
+  switch (c) {
+    case 'T': case 't': case 'Y': case 'y': return 1;
+    case 'F': case 'f': case 'N': case 'n': return 0;
+    default: return -1;
+  }
+}
+
+bool TextHasValue(char letter, TFieldType request, const char* text, int begin, int end, int size) {
+  // "?" is the logical that was never answered; other bytes mean nothing.
+  if (request == ftBoolean) return LogicalValue(text[begin]) >= 0;
+  if (letter == 'N' || letter == 'F') {
+    // All stars: the mark of a value that overflowed, or of none (GDAL).
+    for (int i = begin; i < end; ++i)
+      if (text[i] != '*') return true;
+    return false;
+  }
+  if (letter == 'D' || letter == 'T') {
+    // "00000000", digits of no real date, or letters: no date, rather than
+    // day 0 of the calendar (which shows as 1899-12-30).
+    if (!DateDigits(text, 0, 4, size) || !DateDigits(text, 4, 2, size) || !DateDigits(text, 6, 2, size)) return false;
+    if (size < 8) return true;
+    const int month = DatePart(text, 4, 2, size), day = DatePart(text, 6, 2, size);
+    int year = DatePart(text, 0, 4, size);
+    // Two-digit years fall in a century below; any century has the day.
+    if (year < 100 && text[0] == ' ' && text[1] == ' ') year += 2000;
+    return IsValidDate(year, month, day);
+  }
+  return true;
+}
 
 bool TFieldCodec::IsNullFlagged(const TDbfFieldDef& field, const uint8_t* record) const {
   if (!nullFlagsField || field.NullPosition() < 0) return false;
@@ -373,15 +416,19 @@ bool TFieldCodec::Decode(const TDbfFieldDef& field, TFieldType request, bool nat
 
   // Text rules.
   const char* text = reinterpret_cast<const char*>(p);
+  const bool asText = request == ftString;
+  // Some writers pad numbers and dates with NUL bytes instead of blanks.
+  auto padding = [asText](char c) { return c == ' ' || (!asText && c == 0); };
   int end = size;
-  while (end > 0 && text[end - 1] == ' ') --end;
+  while (end > 0 && padding(text[end - 1])) --end;
   int begin = 0;
-  if (request != ftString)
-    while (begin < end && text[begin] == ' ') ++begin;
+  if (!asText)
+    while (begin < end && padding(text[begin])) ++begin;
   if (begin >= end) {
-    if (dst && request == ftString) static_cast<char*>(dst)[0] = 0;
+    if (dst && asText) static_cast<char*>(dst)[0] = 0;
     return false;
   }
+  if (!asText && !TextHasValue(letter, request, text, begin, end, size)) return false;
   if (!dst) return true;
 
   switch (request) {
@@ -403,7 +450,7 @@ bool TFieldCodec::Decode(const TDbfFieldDef& field, TFieldType request, bool nat
       break;
     }
     case ftBoolean: {
-      int16_t v = (text[begin] == 'T' || text[begin] == 't') ? 1 : 0;
+      int16_t v = LogicalValue(text[begin]) > 0 ? 1 : 0;
       std::memcpy(dst, &v, sizeof v);
       break;
     }
@@ -564,7 +611,7 @@ void TFieldCodec::Encode(const TDbfFieldDef& field, TFieldType request, bool nat
     case ftLargeint:
     case ftAutoInc:
     case ftWord:
-      EncodeIntegerText(p, size, GetInteger(value, request), request == ftInteger && field.IsMemoField());
+      EncodeIntegerText(field, p, size, GetInteger(value, request), request == ftInteger && field.IsMemoField());
       break;
     case ftBoolean: {
       int16_t b;
@@ -576,7 +623,7 @@ void TFieldCodec::Encode(const TDbfFieldDef& field, TFieldType request, bool nat
     case ftFloat:
     case ftCurrency:
     case ftBCD:
-      EncodeFloatText(p, size, field.Precision(), GetFloat(value, request));
+      EncodeFloatText(field, p, size, field.Precision(), GetFloat(value, request));
       break;
     case ftDate:
       EncodeDateText(p, size, GetDate(value, request, nativeFormat), false);

@@ -21,6 +21,14 @@ namespace norvale {
 
 enum TDateTimeHandling { dtDateTime, dtBDETimeStamp };
 
+// A logical byte: 1 for T, t, Y, y; 0 for F, f, N, n; -1 for "?" and every
+// other byte, which has no value.
+int LogicalValue(char c);
+// Whether the trimmed stored text [begin, end) of a field of type `letter`
+// holds a value when read as `request` (not ftString): no "?" logical, no
+// number made of stars, no date of zeros, impossible or not of digits.
+bool TextHasValue(char letter, TFieldType request, const char* text, int begin, int end, int size);
+
 struct TFieldCodec {
   TXBaseVersion version = xBaseIV;
   const TDbfFieldDef* nullFlagsField = nullptr;
@@ -29,7 +37,9 @@ struct TFieldCodec {
   // Whether the field has a value; the value goes to `dst` when given.
   bool Decode(const TDbfFieldDef& field, TFieldType request, bool nativeFormat, void* dst,
               const uint8_t* record) const;
-  // `value` null means null. Never writes outside the field (and its null bit).
+  // `value` null means null. Never writes outside the field (and its null
+  // bit). A number whose integer digits do not fit the field raises EDbfError
+  // and writes nothing; decimals that do not fit are rounded away.
   void Encode(const TDbfFieldDef& field, TFieldType request, bool nativeFormat, uint8_t* record,
               const void* value) const;
   bool IsNullFlagged(const TDbfFieldDef& field, const uint8_t* record) const;

@@ -97,6 +97,43 @@ TEST(DbfTableOracle, EditCycleReadsBackInDbfread) {
             user.substr(0, 16));
 }
 
+TEST(DbfTableOracle, LogicalsOfEveryKindMeanTheSameToDbfread) {
+  if (!HaveDbfread()) GTEST_SKIP() << "python3-dbfread is not installed";
+  TTempDir dir;
+  TTableImage t;
+  t.fields = {{"NAME", 'C', 4}, {"OK", 'L', 1}};
+  // As other programs store them: yes and no in either case, unanswered.
+  for (const char* v : {"Y", "n", "?", "t"}) t.records.push_back(t.Record({v, v}));
+  const std::string path = dir.File("logic.dbf");
+  WriteFile(path, t.Bytes());
+  TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  std::vector<std::string> seen;
+  for (table.First(); !table.Eof(); table.Next())
+    seen.push_back(table.FieldByName("OK").IsNull() ? "null" : table.FieldByName("OK").AsBoolean() ? "true" : "false");
+  EXPECT_EQ(seen, (std::vector<std::string>{"true", "false", "null", "true"}));
+  // Written by the engine: true, false and no value.
+  for (const int choice : {0, 1, 2}) {
+    table.Append();
+    table.FieldByName("NAME").SetAsString("new" + std::to_string(choice));
+    if (choice == 2)
+      table.FieldByName("OK").Clear();
+    else
+      table.FieldByName("OK").SetAsBoolean(choice == 0);
+    table.Post();
+  }
+  table.Close();
+  const json read = ReadWithDbfread(path);
+  ASSERT_EQ(read["records"].size(), 7u) << read.dump();
+  EXPECT_EQ(read["records"][0][1], true);
+  EXPECT_EQ(read["records"][1][1], false);
+  EXPECT_TRUE(read["records"][2][1].is_null());
+  EXPECT_EQ(read["records"][4][1], true);
+  EXPECT_EQ(read["records"][5][1], false);
+  EXPECT_TRUE(read["records"][6][1].is_null());
+}
+
 TEST(DbfTableOracle, AppendsNumberAutoIncrementFields) {
   TTempDir dir;
   TTableImage t;

@@ -96,6 +96,46 @@ TEST(DbfTableTwoProcesses, RecordLockedAndPostedValuesSeen) {
   for (int fd : {up[0], up[1], down[0], down[1]}) close(fd);
 }
 
+TEST(DbfTableTwoProcesses, RecordsAnotherProgramAppendedAreSeenAfterRefresh) {
+  TTempDir dir;
+  TTableImage t;
+  t.fields = {{"NAME", 'C', 10}};
+  t.records = {t.Record({"one"}), t.Record({"two"})};
+  const std::string path = dir.File("shared.dbf");
+  WriteFile(path, t.Bytes());
+  TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  table.Last();
+  ASSERT_EQ(table.RecordCount(), 2);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int code = 0;
+    try {
+      TDbfTable other;
+      other.SetTableName(path);
+      other.Open();
+      other.Append();
+      other.FieldByName("NAME").SetAsString("three");
+      other.Post();
+    } catch (...) {
+      code = 1;
+    }
+    _exit(code);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  table.Refresh();
+  EXPECT_EQ(table.RecordCount(), 3);
+  table.Last();
+  EXPECT_EQ(table.FieldByName("NAME").AsString(), "three");
+  EXPECT_EQ(table.RecNo(), 3);
+}
+
 // In a child whose files cannot grow: appending a record, and storing a
 // memo value that needs new blocks, must fail with the write error and leave
 // the dataset editing, so nothing is lost silently.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/date_time.h"
+#include "engine/exceptions.h"
 #include "engine/field_codec.h"
 #include "engine/globals.h"
 #include "tests/support/test_support.h"
@@ -127,6 +128,10 @@ TEST_F(CodecTest, NumericTextDecoding) {
       {"99999999999", ftInteger, true, 0}, {" 3.25", ftFloat, true, 3.25},    {"-0.5", ftFloat, true, -0.5},
       {"12,5", ftFloat, true, 0},         {"  .75", ftCurrency, true, 0.75},  {"-", ftFloat, true, 0},
       {"inf", ftFloat, true, 0},          {"nan", ftFloat, true, 0},          {"1 2", ftInteger, true, 0},
+      // Stars alone mark a missing or overflowed value (GDAL, QGIS); mixed
+      // with digits they are junk like any other.
+      {"**********", ftFloat, false, 0},  {"     *****", ftInteger, false, 0}, {"*", ftCurrency, false, 0},
+      {"12**", ftFloat, true, 0},
   };
   for (const TTextNumberCase& c : cases) {
     TLayout layout(xBaseIV);
@@ -157,6 +162,25 @@ TEST_F(CodecTest, NumericTextDecoding) {
   }
 }
 
+TEST_F(CodecTest, NulBytesPadNumbersAndDatesLikeBlanks) {
+  TLayout layout(xBaseIV);
+  TDbfFieldDef& n = layout.Add("N", 'N', 10, 1);
+  TDbfFieldDef& d = layout.Add("D", 'D', 8);
+  TDbfFieldDef& c = layout.Add("C", 'C', 6);
+  Bytes rec = layout.Record();
+  PutBytes(rec, n, Bytes{'1', '2', '3', '4', '.', 0, 0, 0, 0, 0});
+  PutBytes(rec, d, Bytes(8, 0));
+  PutBytes(rec, c, Bytes{'a', 'b', 0, 'c', ' ', ' '});
+  EXPECT_EQ(DecodeAs<double>(layout.codec, n, ftFloat, rec), 1234.0);
+  EXPECT_EQ(DecodeAs<int32_t>(layout.codec, n, ftInteger, rec), 0) << "1234. is no integer text";
+  EXPECT_EQ(DecodeAs<double>(layout.codec, d, ftDate, rec), std::nullopt);
+  EXPECT_FALSE(layout.codec.Decode(d, ftDate, false, nullptr, rec.data()));
+  // Text still ends at its first NUL.
+  EXPECT_EQ(DecodeString(layout.codec, c, rec), "ab");
+  PutBytes(rec, n, Bytes{0, 0, ' ', '-', '7', '.', '5', 0, ' ', 0});
+  EXPECT_EQ(DecodeAs<double>(layout.codec, n, ftFloat, rec), -7.5);
+}
+
 TEST_F(CodecTest, LargeintTextKeepsAllDigits) {
   TLayout layout(xBaseIV);
   TDbfFieldDef& f = layout.Add("BIG", 'N', 20);
@@ -185,25 +209,34 @@ TEST_F(CodecTest, LogicalTextDecoding) {
   struct {
     const char* text;
     std::optional<int16_t> want;
-  } cases[] = {{"Y", 0}, {"t", 1}, {"T", 1}, {"F", 0}, {"?", 0}, {" ", std::nullopt}};
+  } cases[] = {{"Y", 1}, {"y", 1}, {"t", 1}, {"T", 1}, {"F", 0}, {"f", 0}, {"N", 0}, {"n", 0},
+               {"?", std::nullopt}, {"X", std::nullopt}, {"1", std::nullopt}, {" ", std::nullopt}};
   for (const auto& c : cases) {
     Put(rec, f, c.text);
     EXPECT_EQ(DecodeAs<int16_t>(layout.codec, f, ftBoolean, rec), c.want) << c.text;
+    EXPECT_EQ(layout.codec.Decode(f, ftBoolean, false, nullptr, rec.data()), c.want.has_value()) << c.text;
+    // The stored letter stays readable as text.
+    EXPECT_EQ(DecodeString(layout.codec, f, rec), c.text[0] == ' ' ? std::nullopt : std::optional<std::string>(c.text));
   }
+  // Writing stays T and F.
+  for (const int16_t v : {int16_t(1), int16_t(0)})
+    EXPECT_EQ(FieldText(EncodeChecked(layout, f, ftBoolean, &v), f), v ? "T" : "F");
 }
 
 struct TDateCase {
   const char* text;
   bool has;
-  int y, m, d;  // y == 0: date-time 0 (an impossible date)
+  int y, m, d;
 };
 
 TEST_F(CodecTest, DateTextDecodingWithTheTwoDigitYearWindow) {
   const TDateCase cases[] = {
       {"  970315", true, 1997, 3, 15}, {"  050315", true, 2005, 3, 15}, {"  760101", true, 1976, 1, 1},
       {"  751231", true, 2075, 12, 31}, {"  000229", true, 2000, 2, 29}, {"20240229", true, 2024, 2, 29},
-      {"20230229", true, 0, 0, 0},     {"2024XX15", true, 2024, 1, 15}, {"00970315", true, 97, 3, 15},
-      {"        ", false, 0, 0, 0},
+      {"00970315", true, 97, 3, 15},   {"        ", false, 0, 0, 0},
+      // No date rather than day 0 of the calendar or the first of January.
+      {"20230229", false, 0, 0, 0},    {"20230231", false, 0, 0, 0},    {"00000000", false, 0, 0, 0},
+      {"2024XX15", false, 0, 0, 0},    {"NotAYear", false, 0, 0, 0},    {"2024-1-5", false, 0, 0, 0},
   };
   for (const TDateCase& c : cases) {
     TLayout layout(xBaseIV);
@@ -213,12 +246,8 @@ TEST_F(CodecTest, DateTextDecodingWithTheTwoDigitYearWindow) {
     SCOPED_TRACE(c.text);
     auto v = DecodeAs<double>(layout.codec, f, ftDate, rec);
     ASSERT_EQ(v.has_value(), c.has);
-    if (!c.has) continue;
-    if (c.y == 0) {
-      EXPECT_EQ(*v, 0.0);
-    } else {
-      EXPECT_EQ(*v, MakeDateTime(c.y, c.m, c.d));
-    }
+    EXPECT_EQ(layout.codec.Decode(f, ftDate, false, nullptr, rec.data()), c.has);
+    if (c.has) EXPECT_EQ(*v, MakeDateTime(c.y, c.m, c.d));
   }
 }
 
@@ -281,16 +310,18 @@ struct TTextEncodeCase {
 
 TEST_F(CodecTest, NumericTextEncoding) {
   const TTextEncodeCase cases[] = {
-      {xBaseIV, 'N', 6, 2, ftFloat, 1234.567, "1234.5"},
+      // Decimals that do not fit are rounded away, not cut.
+      {xBaseIV, 'N', 6, 2, ftFloat, 1234.567, "1234.6"},
+      {xBaseIV, 'N', 4, 2, ftFloat, 1234.567, "1235"},
+      {xBaseIV, 'N', 5, 3, ftFloat, 99.996, "100.0"},
       {xBaseIV, 'N', 8, 2, ftFloat, 3.14159, "    3.14"},
       {xBaseIV, 'N', 8, 2, ftFloat, -2.5, "   -2.50"},
       {xBaseIV, 'N', 5, 0, ftFloat, 42.0, "   42"},
       {xBaseIV, 'N', 10, 4, ftCurrency, 0.5, "    0.5000"},
       {xBaseIV, 'N', 24, 15, ftFloat, 1.0 / 3.0, "       0.333333333333333"},
       {xBaseIV, 'N', 3, 0, ftInteger, -5, " -5"},
-      {xBaseIV, 'N', 3, 0, ftInteger, -123, "-23"},
       {xBaseIV, 'N', 3, 0, ftInteger, -12, "-12"},
-      {xBaseIV, 'N', 3, 0, ftInteger, 12345, "345"},
+      {xBaseIV, 'N', 3, 0, ftInteger, 999, "999"},
       {xBaseIV, 'N', 3, 0, ftInteger, 7, "  7"},
       {xBaseIV, 'N', 1, 0, ftInteger, 0, "0"},
       {xBaseIV, 'N', 6, 0, ftSmallint, -300, "  -300"},
@@ -333,6 +364,38 @@ TEST_F(CodecTest, NumericTextEncoding) {
   }
 }
 
+// Keeping the low-order digits would store another number without a word.
+TEST_F(CodecTest, NumbersTooWideForTheFieldAreRefused) {
+  struct {
+    char letter;
+    int size, precision;
+    TFieldType request;
+    double value;
+    const char* message;
+  } cases[] = {
+      {'N', 3, 0, ftInteger, 12345, "Value 12345 does not fit field F (width 3, 0 decimals)."},
+      {'N', 3, 0, ftInteger, -123, "Value -123 does not fit field F (width 3, 0 decimals)."},
+      {'N', 6, 2, ftFloat, 1234567.5, "Value 1234567.5 does not fit field F (width 6, 2 decimals)."},
+      {'N', 4, 0, ftFloat, -9999.4, "Value -9999.4 does not fit field F (width 4, 0 decimals)."},
+      {'N', 3, 1, ftFloat, 999.5, "Value 999.5 does not fit field F (width 3, 1 decimals)."},
+      {'F', 5, 0, ftFloat, 1e300, nullptr},
+  };
+  for (const auto& c : cases) {
+    TLayout layout(xBaseIV);
+    TDbfFieldDef& f = layout.Add("F", c.letter, c.size, c.precision);
+    Bytes rec = layout.Record('#');
+    const int32_t i = c.request == ftInteger ? static_cast<int32_t>(c.value) : 0;
+    const void* value = c.request == ftInteger ? static_cast<const void*>(&i) : &c.value;
+    try {
+      layout.codec.Encode(f, c.request, false, rec.data(), value);
+      ADD_FAILURE() << c.value << " was stored as " << FieldText(rec, f);
+    } catch (const EDbfError& e) {
+      if (c.message) EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(rec, layout.Record('#')) << "nothing is written";
+  }
+}
+
 TEST_F(CodecTest, LargeintTextEncoding) {
   TLayout layout(xBaseIV);
   TDbfFieldDef& f = layout.Add("BIG", 'N', 20);
@@ -372,9 +435,9 @@ TEST_F(CodecTest, DecimalPointIgnoresTheLocale) {
   TDbfFieldDef& narrow = layout.Add("E", 'N', 4, 0);
   const double v = 3.25;
   EXPECT_EQ(FieldText(EncodeChecked(layout, f, ftFloat, &v), f), "    3.25");
-  const double huge = 123456.0;  // too wide: scientific notation, cut
-  const std::string scientific = FieldText(EncodeChecked(layout, narrow, ftFloat, &huge), narrow);
-  EXPECT_EQ(scientific.find(','), std::string::npos) << scientific;
+  const double rounded = 12.625;  // rounded to fit: still a point
+  const std::string fitted = FieldText(EncodeChecked(layout, narrow, ftFloat, &rounded), narrow);
+  EXPECT_EQ(fitted, "  13");
   Bytes rec = layout.Record();
   Put(rec, f, "  -7.75");
   EXPECT_EQ(DecodeAs<double>(layout.codec, f, ftFloat, rec), -7.75);

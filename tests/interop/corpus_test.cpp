@@ -51,31 +51,23 @@ struct TDifference {
 // Known differences between the engine's rules and the oracles.
 // "#names" stands for the field names.
 const std::multimap<std::string, TDifference> kDifferences = {
-    // GDAL and others write an overflow mark ("****") for a missing number and
-    // "00000000" for a missing date; to the engine the first is text that is
-    // not a number (0), the second an impossible date (date-time 0).
-    {"generated/gdal/gdal_cp866", {"AMOUNT", "'*' overflow mark reads as 0"}},
-    {"generated/gdal/gdal_cp866", {"WHEN", "00000000 is an impossible date: 1899-12-30"}},
-    {"generated/gdal/gdal_ldid87", {"POPULATION", "'*' overflow mark reads as 0"}},
-    {"generated/gdal/gdal_ldid87", {"FOUNDED", "00000000 is an impossible date: 1899-12-30"}},
-    {"generated/gdal/gdal_utf8", {"POPULATION", "'*' overflow mark reads as 0"}},
-    {"generated/gdal/gdal_utf8", {"FOUNDED", "00000000 is an impossible date: 1899-12-30"}},
-    {"github/tmontaigu-dbase-rs/contain_none_float", {"VALUE_F_NON", "'*' overflow mark reads as 0"}},
-    {"github/tmontaigu-dbase-rs/contain_none_float", {"VALUE_N_NON", "'*' overflow mark reads as 0"}},
-    // A logical field is true only for "T" or "t"; "Y"/"y" and "?" read false.
-    {"generated/python3-dbf/pydbf_db3_memo", {"ACTIVE", "'?' reads as false"}},
-    {"generated/python3-dbf/pydbf_fp_memo", {"OK", "'?' reads as false"}},
-    {"generated/python3-dbf/pydbf_vfp_types", {"LFLAG", "'?' reads as false"}},
-    {"generated/xbase64/XBMDX", {"ACTIVE", "'Y' reads as false"}},
-    {"github/incubus-DBD-XBase/test", {"BOOLEAN", "'Y' reads as false"}},
-    {"github/infused-dbf/dbase_8b", {"LOGICAL", "'Y' reads as false"}},
     // The engine honours _NULLFLAGS for every nullable field; dbfread reads
     // the bytes underneath.
     {"generated/python3-dbf/pydbf_vfp_types", {"CNAME", "null by _NULLFLAGS"}},
     {"generated/python3-dbf/pydbf_vfp_types", {"YPRICE", "null by _NULLFLAGS"}},
-    // Unparsable date parts count as 1, so "NotAYear" is 0001-01-01.
-    {"github/olemb-dbfread/invalid_value", {"BIRTHDATE", "date parts that are not numbers count as 1"}},
-    {"github/albfernandez-javadbf/myfileafter-corrupted", {"INV_DATE", "date parts that are not numbers count as 1"}},
+    // NUL bytes pad numbers and dates as blanks do: a field of NULs has no
+    // value and "7021" padded with NULs is 7021; the oracle reads 0. A date
+    // of NULs or of letters has no value; the oracle reads false.
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"STG_POINT", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"VIA", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"PKG", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"QTY_VOL", "NUL padding: 7021 or no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"AMOUNT", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"SSL_LF", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"COMMI", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"SEQ_NO", "NUL padding: no value, oracle 0"}},
+    {"github/albfernandez-javadbf/myfileafter-corrupted", {"INV_DATE", "a date of NULs has no value, oracle false"}},
+    {"github/olemb-dbfread/invalid_value", {"BIRTHDATE", "\"NotAYear\" is no date, oracle false"}},
     // Numbers with embedded junk are not numbers: 0.
     {"github/albfernandez-javadbf/myfileafter-corrupted", {"EXCESS", "number text with junk reads as 0"}},
     {"github/albfernandez-javadbf/myfileafter-corrupted", {"DC", "number text with junk reads as 0"}},
