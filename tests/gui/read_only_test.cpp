@@ -2,6 +2,8 @@
 // permission, a header that disagrees with the file's size, an index the
 // program cannot keep current, and text the code page cannot hold.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QPushButton>
@@ -50,11 +52,47 @@ class TReadOnlyTest : public QObject {
 
  private slots:
   void AFileWithoutWritePermissionOpensReadOnly();
+  void AnUnprivilegedUserOpensAReadOnlyFileReadOnly();
   void MemoBoxesOfAReadOnlyTableTakeNoText();
   void ATruncatedTableOpensReadOnlyAndStaysAsItWas();
   void AnUnmaintainedIndexIsAskedAbout();
   void TextTheCodePageCannotHoldIsAskedAbout();
 };
+
+// The person the report was about: a normal user, for whom the system
+// refuses write access. Run in a child that gives up root (or, when the
+// tests do not run as root, as the user they run as).
+void TReadOnlyTest::AnUnprivilegedUserOpensAReadOnlyFileReadOnly() {
+  TTempDir dir;
+  QVERIFY(::chmod(dir.Path().c_str(), 0755) == 0);
+  const std::string locked = WritePeople(dir, "locked.dbf");
+  MakeReadOnly(locked);
+  const std::vector<uint8_t> before = ReadFile(locked);
+  const pid_t child = fork();
+  QVERIFY(child >= 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+    int code = 0;
+    {
+      TFixture f;
+      f.Open(locked);
+      if (f.Tabs() != 1 || !f.form->Dbf1()->Active()) code = 1;
+      else if (!f.form->windowTitle().endsWith(QStringLiteral("(read-only)"))) code = 2;
+      else if (f.Enabled("EditInsert") || f.Enabled("EditDelete") || f.Enabled("RecordUndelete")) code = 3;
+      else if (!f.ui->log.isEmpty()) code = 4;
+      else {
+        f.form->Action(QStringLiteral("EditLast"))->trigger();
+        if (f.form->Dbf1()->FieldByName("NAME").AsString() != "cy") code = 5;
+      }
+    }
+    _exit(code);
+  }
+  int status = -1;
+  QCOMPARE(waitpid(child, &status, 0), child);
+  QVERIFY(WIFEXITED(status));
+  QCOMPARE(WEXITSTATUS(status), 0);
+  QVERIFY(ReadFile(locked) == before);
+}
 
 void TReadOnlyTest::AFileWithoutWritePermissionOpensReadOnly() {
   TTempDir dir;
