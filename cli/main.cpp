@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "cli/record_writer.h"
 #include "engine/exceptions.h"
 #include "engine/language.h"
 #include "engine/memo_file.h"
+#include "engine/messages.h"
 #include "engine/table_file.h"
 #include "expr/table_parser.h"
 #include "platform/text_codec.h"
@@ -82,7 +84,7 @@ void OpenTable(TDbfFile& table, const std::string& path) {
   table.SetFileName(path);
   table.SetMode(amReadOnly);
   table.Open();
-  if (table.GiveUp()) throw EDbfError("Invalid DBF file.");
+  if (table.GiveUp()) throw EDbfError(norvale::msg::kInvalidDbfFile);
 }
 
 void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
@@ -141,13 +143,13 @@ int Run(int argc, char** argv) {
           filter.SetIgnoreCase(true);
           filter.ParseExpression(args.where);
         } catch (const Exception& e) {
-          throw Exception(std::string("Filter error: ") + e.what());
+          throw Exception(std::string(msg::kFilterError) + e.what());
         }
         options.accept = [&filter](const uint8_t* record) {
           try {
             return filter.EvaluateRecord(record)[0] != 0;
           } catch (const Exception& e) {
-            throw Exception(std::string("Filter error: ") + e.what());
+            throw Exception(std::string(msg::kFilterError) + e.what());
           }
         };
       }

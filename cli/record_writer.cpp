@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/byte_masks.h"
+#include "cli/cli_messages.h"
 #include "engine/date_time.h"
 #include "engine/exceptions.h"
 #include "engine/memo_file.h"
@@ -109,11 +110,6 @@ int LeadingSpaces(const uint8_t* p, int end) {
 
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-// Whether all eight bytes of a word are ASCII digits (a byte below '0'
-// borrows into its high bit, one above '9' carries into it).
-bool AllDigits(uint64_t word) {
-  return (((word + kOnes * 0x46) | (word - kOnes * 0x30)) & kHighBits) == 0;
-}
 
 // Copies short runs with a few word moves instead of a call to memcpy;
 // reads and writes stay within the n bytes.
@@ -215,7 +211,11 @@ std::string Base64(const uint8_t* data, size_t length) {
 }
 
 TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, const TDumpOptions& options, FILE* out)
-    : table_(table), text_(text), options_(options), out_(out) {
+    : table_(table),
+      recordLength_(static_cast<size_t>(std::max(table.RecordLength(), 0))),
+      text_(text),
+      options_(options),
+      out_(out) {
   json_ = options_.format == TOutputFormat::kJson;
   if (json_) {
     separator_[1] = ' ';
@@ -270,7 +270,6 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
     const TDbfFieldDef& f = table_.FieldDefs().Item(i);
     widest = std::max(widest, f.Size() + 1);
     TColumn c{&f, TKind::kText, f.FieldType()};
-    c.offset = f.Offset();
     c.size = f.Size();
     switch (f.FieldType()) {
       case ftString: c.kind = TKind::kText; break;
@@ -320,7 +319,7 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
 
 char* TRecordWriter::Flush(char* out) {
   const size_t n = static_cast<size_t>(out - output_.data());
-  if (n && std::fwrite(output_.data(), 1, n, out_) != n) throw Exception("Cannot write the output.");
+  if (n && std::fwrite(output_.data(), 1, n, out_) != n) throw Exception(msg::kCannotWriteOutput);
   return output_.data();
 }
 
@@ -331,7 +330,7 @@ char* TRecordWriter::CopyBuffer(char* out) {
   if (out > limit || n > static_cast<size_t>(limit - out)) {
     out = Flush(out);
     if (n > kFlushAt) {
-      if (std::fwrite(buffer_.data(), 1, n, out_) != n) throw Exception("Cannot write the output.");
+      if (std::fwrite(buffer_.data(), 1, n, out_) != n) throw Exception(msg::kCannotWriteOutput);
       buffer_.clear();
       return out;
     }
@@ -523,10 +522,12 @@ inline TRecordWriter::TFastResult TRecordWriter::ShortFloat(const TColumn& colum
 // otherwise keep it out of line for its size.
 template <bool kJson>
 [[gnu::always_inline]] inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& column,
-                                                                                   const uint8_t* record,
+                                                                                   const TRecordView& record,
                                                                                    char*& out) const {
-  const uint8_t* p = record + column.offset;
-  const char* text = reinterpret_cast<const char*>(p);
+  const std::string_view stored = record.Bytes(*column.field);
+  if (stored.empty()) return TFastResult::kNull;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(stored.data());
+  const char* text = stored.data();
   const int size = column.size;
   constexpr bool json = kJson;
 
@@ -576,18 +577,12 @@ template <bool kJson>
       return TFastResult::kValue;
     }
     case TFast::kInteger: {
-      // [-]digits without leading zeros prints as it is stored; nine digits
-      // fit every integer request, so no range rule can change the value.
-      const int end = TrimmedLength(p, size);
-      const int begin = LeadingSpaces(p, end);
-      if (begin == end) return TFastResult::kNull;
-      const int first = begin + (p[begin] == '-');
-      const int digits = end - first;
-      if (digits < 1 || digits > 9) return TFastResult::kGeneral;
-      for (int i = first; i < end; ++i)
-        if (!IsDigit(p[i])) return TFastResult::kGeneral;
-      if (p[first] == '0' && (digits > 1 || first > begin)) return TFastResult::kGeneral;  // 007, -0
-      out = Put(out, text + begin, static_cast<size_t>(end - begin));
+      // Nine digits fit every integer request, so no range rule can change
+      // a canonical value.
+      if (TrimmedLength(p, size) == 0) return TFastResult::kNull;
+      char* next = TRecordView::PutCanonicalInteger(stored, out);
+      if (!next) return TFastResult::kGeneral;
+      out = next;
       return TFastResult::kValue;
     }
     case TFast::kFloat: {
@@ -616,28 +611,13 @@ template <bool kJson>
       return TFastResult::kValue;
     }
     case TFast::kDate: {
-      // Eight digits of a real date print as YYYY-MM-DD of the same digits.
-      if (size < 8) return TFastResult::kGeneral;
-      const uint64_t digits = LoadWord(p);
-      if (!AllDigits(digits)) return TFastResult::kGeneral;
-      const int year = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
-      const int month = (p[4] - '0') * 10 + (p[5] - '0');
-      const int day = (p[6] - '0') * 10 + (p[7] - '0');
-      const bool plainDay = year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 28;
-      if (!plainDay && !IsValidDate(year, month, day)) return TFastResult::kGeneral;
-      // YYYY-MM- in one word, DD in another.
-      const uint64_t head = (digits & 0xFFFFFFFFull) | (uint64_t{'-'} << 32) | ((digits & 0xFFFF00000000ull) << 8) |
-                            (uint64_t{'-'} << 56);
-      const uint16_t day2 = static_cast<uint16_t>(digits >> 48);
       char* o = out;
       *o = '"';
       o += json;
-      std::memcpy(o, &head, 8);
-      std::memcpy(o + 8, &day2, 2);
-      o += 10;
+      o = TRecordView::PutCanonicalDate(stored, o);
+      if (!o) return TFastResult::kGeneral;
       *o = '"';
-      o += json;
-      out = o;
+      out = o + json;
       return TFastResult::kValue;
     }
     case TFast::kBoolean: {
@@ -829,7 +809,8 @@ void TRecordWriter::WritePreamble() {
 template <bool kJson>
 [[gnu::always_inline]] inline char* TRecordWriter::WriteRecord(int64_t recNo, const uint8_t* record,
                                                                char* out) {
-  const bool deleted = record[0] == '*';
+  const TRecordView view(record, static_cast<size_t>(recordLength_), &table_.Codec());
+  const bool deleted = view.Deleted();
   if (deleted && !options_.includeDeleted) return out;
   if (options_.accept && !options_.accept(record)) return out;
   if (!kJson) {
@@ -840,11 +821,10 @@ template <bool kJson>
     out = deleted ? Put(out, ", \"deleted\": true, \"values\": [")
                   : Put(out, ", \"deleted\": false, \"values\": [");
   }
-  const TFieldCodec& codec = table_.Codec();
-  const bool nullFlags = codec.nullFlagsField != nullptr;
+  const bool nullFlags = table_.Codec().nullFlagsField != nullptr;
   for (const TColumn& column : columns_) {
     TFastResult result = TFastResult::kNull;
-    if (!nullFlags || !codec.IsNullFlagged(*column.field, record)) result = AppendFast<kJson>(column, record, out);
+    if (!nullFlags || !view.NullFlagged(*column.field)) result = AppendFast<kJson>(column, view, out);
     if (result == TFastResult::kGeneral) {
       if (AppendValue(column, record)) {
         out = CopyBuffer(out);
@@ -885,7 +865,7 @@ void TRecordWriter::WriteAll() {
   std::vector<uint8_t> block(static_cast<size_t>(perBlock * length) + kReadSlack);
   for (int64_t first = 1; first <= count;) {
     const int64_t want = std::min(perBlock, count - first + 1);
-    const int64_t got = table_.ReadPages(first, want, block.data());
+    const int64_t got = table_.ReadRecords(first, want, block.data());
     if (got <= 0) break;  // the file ended before the counted records
     out = json_ ? WriteRecords<true>(first, got, block.data(), out)
                 : WriteRecords<false>(first, got, block.data(), out);
@@ -897,7 +877,7 @@ void TRecordWriter::WriteAll() {
     out = CopyBuffer(out);
   }
   Flush(out);
-  if (std::fflush(out_) != 0) throw Exception("Cannot write the output.");
+  if (std::fflush(out_) != 0) throw Exception(msg::kCannotWriteOutput);
 }
 
 }  // namespace norvale::cli

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/record_view.h"
 #include "engine/table_file.h"
 #include "platform/text_codec.h"
 
@@ -54,7 +55,6 @@ class TRecordWriter {
     TKind kind;
     TFieldType request;
     TFast fast = TFast::kNone;
-    int offset = 0;
     int size = 0;
     // One bit for each byte of the field, for the short forms.
     uint64_t bytes = 0;
@@ -72,7 +72,7 @@ class TRecordWriter {
   // stores may touch up to kWriteSlack bytes past them) and advances it;
   // kGeneral writes nothing.
   template <bool kJson>
-  inline TFastResult AppendFast(const TColumn& column, const uint8_t* record, char*& out) const;
+  inline TFastResult AppendFast(const TColumn& column, const TRecordView& record, char*& out) const;
   template <bool kJson, int kPieces>
   inline TFastResult ShortText(const TColumn& column, const uint8_t* p, char*& out) const;
   template <bool kJson>
@@ -87,6 +87,7 @@ class TRecordWriter {
   char* Flush(char* out);
 
   TDbfFile& table_;
+  const size_t recordLength_;
   const TCodePageDecoder& text_;
   TDumpOptions options_;
   FILE* out_;

@@ -23,20 +23,8 @@ class TDbfBlobStream {
   TDbfBlobStream& operator=(const TDbfBlobStream&) = delete;
 
   TField* Field() const { return field_; }
-  TBlobStreamMode Mode() const { return mode_; }
-  bool Dirty() const { return dirty_; }
-  // Block number of the value held: 0 none, -1 unknown (reload on next open).
-  int64_t BlockNo() const { return blockNo_; }
-  // Size of the value as it was read from the memo file.
-  int64_t MemoSize() const { return memoSize_; }
-  int RefCount() const { return refCount_; }
-
   const std::string& Data() const { return data_; }
   int64_t Size() const { return static_cast<int64_t>(data_.size()); }
-  int64_t Position() const { return position_; }
-  void Seek(int64_t position);
-  // Bytes read from the position on.
-  int64_t Read(void* buffer, int64_t count);
   // Writes at the position, growing the stream as needed.
   void Write(const void* buffer, int64_t count);
   void Write(std::string_view text) { Write(text.data(), static_cast<int64_t>(text.size())); }
@@ -46,9 +34,10 @@ class TDbfBlobStream {
  private:
   friend class TDbfTable;
   TField* field_;
-  TBlobStreamMode mode_ = bmRead;
   bool dirty_ = false;
+  // Block number of the value held: 0 none, -1 unknown (reload on next open).
   int64_t blockNo_ = -1;
+  // Size of the value as it was read from the memo file.
   int64_t memoSize_ = 0;
   int refCount_ = 1;
   // The line break of the value as read: 0 unknown (not read, or none in

@@ -6,16 +6,16 @@ namespace norvale {
 
 // The records the file holds now: in shared mode other programs append, and
 // their records count as soon as they are complete, header or not.
-int64_t TDbfCursor::GetOrderCount() { return file_->PageCount(); }
+int64_t TDbfCursor::GetOrderCount() { return file_->RecordsInFile(); }
 
 bool TDbfCursor::Next() {
   // The presence test brings a shared file's known count up to date when
   // the position passes it, so records other programs appended are found.
-  if (file_->PageExists(recNo_)) {
+  if (file_->RecordExists(recNo_)) {
     ++recNo_;
-    return file_->PageExists(recNo_);
+    return file_->RecordExists(recNo_);
   }
-  recNo_ = file_->PageCount() + 1;
+  recNo_ = file_->RecordsInFile() + 1;
   return false;
 }
 
@@ -25,7 +25,7 @@ bool TDbfCursor::Prev() {
 }
 
 void TDbfCursor::Last() {
-  const int64_t count = file_->PageCount();
+  const int64_t count = file_->RecordsInFile();
   recNo_ = count > 0 ? count + 1 : 0;
 }
 

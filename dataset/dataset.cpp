@@ -58,13 +58,6 @@ void TDataSource::SetEnabled(bool value) {
 
 TDataSetState TDataSource::State() const { return dataSet_ ? dataSet_->State() : dsInactive; }
 
-bool TDataSource::IsLinkedTo(const TDataSet* dataSet) const {
-  // Sources reach other datasets only through master links, which the
-  // table objects that have them report by overriding nothing here: a
-  // source is linked to the dataset it serves.
-  return dataSet_ && dataSet_ == dataSet;
-}
-
 void TDataSource::AddLink(TDataLink* link) {
   links_.push_back(link);
   link->dataSource_ = this;

@@ -108,7 +108,6 @@ class TDataSource {
   const std::vector<TDataLink*>& DataLinks() const { return links_; }
   // Whether this source depends on `dataSet` (directly, or through the
   // master of the dataset it serves).
-  bool IsLinkedTo(const TDataSet* dataSet) const;
 
   std::function<void(TDataSource&)> OnStateChange;
   std::function<void(TDataSource&, TField*)> OnDataChange;

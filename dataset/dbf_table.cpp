@@ -330,7 +330,7 @@ void TDbfTable::InternalClose() {
   cursor_.reset();
   fileFields_.clear();
   if (dbfFile_) {
-    if (editRecNo_ > 0) dbfFile_->ReleasePageLock(editRecNo_);
+    if (editRecNo_ > 0) dbfFile_->UnlockRecord(editRecNo_);
     dbfFile_->Close();
   }
   dbfFile_.reset();
@@ -442,8 +442,6 @@ void TDbfTable::ClearCalcFields(uint8_t* buffer) {
     std::memset(buffer + CalcFieldsOffset(), 0, static_cast<size_t>(CalcFieldsSize()));
 }
 
-int64_t TDbfTable::BufferRecNo(const uint8_t* buffer) const { return GetInt32(buffer + kBookmarkOffset); }
-
 TBookmark TDbfTable::GetBookmarkData(const uint8_t* buffer) const {
   return MakeBookmark(GetInt32(buffer + kBookmarkOffset));
 }
@@ -483,9 +481,9 @@ void TDbfTable::ReadRecord(int64_t recNo, uint8_t* record) {
   if (recNo == lastRecordRead_ + 1 && recordSize_ > 0) {
     // A forward walk: fetch the records that follow in one transfer.
     const int64_t perBlock = std::max<int64_t>(1, kReadAheadBytes / recordSize_);
-    const int64_t count = std::min<int64_t>(perBlock, std::max<int64_t>(dbfFile_->PageCount() - recNo + 1, 1));
+    const int64_t count = std::min<int64_t>(perBlock, std::max<int64_t>(dbfFile_->RecordsInFile() - recNo + 1, 1));
     readAhead_.resize(static_cast<size_t>(count) * length);
-    const int64_t got = dbfFile_->ReadPages(recNo, count, readAhead_.data());
+    const int64_t got = dbfFile_->ReadRecords(recNo, count, readAhead_.data());
     if (got > 0) {
       readAheadFirst_ = recNo;
       readAheadCount_ = got;
@@ -495,9 +493,7 @@ void TDbfTable::ReadRecord(int64_t recNo, uint8_t* record) {
     }
     InvalidateReadAhead();
   }
-  const int got = dbfFile_->ReadPage(recNo, record);
-  // A record cut short by the end of the file reads as blanks beyond it.
-  if (got < recordSize_) std::memset(record + std::max(got, 0), ' ', length - static_cast<size_t>(std::max(got, 0)));
+  if (!dbfFile_->ReadRecord(recNo, record)) std::memset(record, ' ', length);
   lastRecordRead_ = recNo;
 }
 
@@ -515,11 +511,11 @@ TGetResult TDbfTable::GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) {
     }
     if (result == grOK) {
       const int64_t recNo = cursor_->GetPhysicalRecord();
-      if (recNo <= 0 || !dbfFile_->PageExists(recNo)) {
+      if (recNo <= 0 || !dbfFile_->RecordExists(recNo)) {
         result = grError;
       } else {
         ReadRecord(recNo, buffer + kHeaderSize);
-        accepted = showDeleted_ || buffer[kHeaderSize] != '*';
+        accepted = showDeleted_ || !TRecordView(buffer + kHeaderSize, static_cast<size_t>(recordSize_)).Deleted();
       }
     }
     if (accepted) {
@@ -594,7 +590,7 @@ void TDbfTable::WithFieldsOn(uint8_t* buffer, const std::function<void()>& read)
 
 bool TDbfTable::IsDeleted() {
   const uint8_t* buffer = CurrentBuffer();
-  return !buffer || buffer[kHeaderSize] == '*';
+  return !buffer || TRecordView(buffer + kHeaderSize, static_cast<size_t>(recordSize_)).Deleted();
 }
 
 bool TDbfTable::GetCanModify() { return readOnlyCause_ == rcNone && !readOnly_ && translationMode_ != 0; }
@@ -698,69 +694,22 @@ bool TDbfTable::AppendStoredText(const TField& field, std::string& out) {
   const uint8_t* current = CurrentBuffer();
   if (!current || !dbfFile_ || field.FieldNo() < 1) return false;
   const TDbfFieldDef& def = FileField(field);
-  const char letter = def.NativeFieldType();
-  const char* p = reinterpret_cast<const char*>(current + kHeaderSize + def.Offset());
-  const int size = def.Size();
   if (def.NullPosition() >= 0) return false;  // the null flags decide: the long way
-  if (type == ftString) {
-    // The text as the codec gives it: trailing blanks off, then up to the
-    // first zero byte.
-    if (letter != 'C' || size != field.Size()) return false;
-    int end = size;
-    while (end > 0 && p[end - 1] == ' ') --end;
-    const void* zero = std::memchr(p, 0, static_cast<size_t>(end));
-    if (zero) end = static_cast<int>(static_cast<const char*>(zero) - p);
-    AppendTextFromTable(out, std::string_view(p, static_cast<size_t>(end)));
-    return true;
+  const TRecordView record(current + kHeaderSize, static_cast<size_t>(recordSize_));
+  const char letter = def.NativeFieldType();
+  switch (type) {
+    case ftString:
+      if (letter != 'C' || def.Size() != field.Size()) return false;
+      AppendTextFromTable(out, record.Text(def));
+      return true;
+    case ftInteger:
+      return (letter == 'N' || letter == 'F') && TRecordView::AppendCanonicalInteger(record.Bytes(def), out);
+    case ftDate:
+      return letter == 'D' && def.Size() == 8 && TRecordView::AppendCanonicalDate(record.Bytes(def), out);
+    default:
+      return (letter == 'N' || letter == 'F') && def.Precision() == field.Precision() &&
+             TRecordView::AppendCanonicalFixed(record.Bytes(def), def.Precision(), out);
   }
-  if (type == ftInteger) {
-    // Digits with no superfluous zero or sign are the integer's own text.
-    if (letter != 'N' && letter != 'F') return false;
-    int begin = 0, end = size;
-    while (begin < end && p[begin] == ' ') ++begin;
-    while (end > begin && p[end - 1] == ' ') --end;
-    int i = begin + (begin < end && p[begin] == '-' ? 1 : 0);
-    const int digits = end - i;
-    if (digits < 1 || digits > 9 || (p[i] == '0' && (digits > 1 || i > begin))) return false;
-    for (int k = i; k < end; ++k)
-      if (p[k] < '0' || p[k] > '9') return false;
-    out.append(p + begin, static_cast<size_t>(end - begin));
-    return true;
-  }
-  if (type == ftDate) {
-    // Eight digits of a real date read as exactly that date.
-    if (letter != 'D' || size != 8) return false;
-    for (int i = 0; i < 8; ++i)
-      if (p[i] < '0' || p[i] > '9') return false;
-    const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
-    const int m = (p[4] - '0') * 10 + (p[5] - '0'), d = (p[6] - '0') * 10 + (p[7] - '0');
-    if (!IsValidDate(y, m, d)) return false;
-    const char text[10] = {p[0], p[1], p[2], p[3], '-', p[4], p[5], '-', p[6], p[7]};
-    out.append(text, sizeof text);
-    return true;
-  }
-  // A number stored as [-]digits.decimals with exactly the field's decimals
-  // and no superfluous zero is already the text a fixed format gives.
-  if ((letter != 'N' && letter != 'F') || def.Precision() <= 0 || def.Precision() != field.Precision()) return false;
-  int begin = 0, end = size;
-  while (begin < end && p[begin] == ' ') ++begin;
-  while (end > begin && p[end - 1] == ' ') --end;
-  int i = begin;
-  if (i < end && p[i] == '-') ++i;
-  const int digitsStart = i;
-  while (i < end && p[i] >= '0' && p[i] <= '9') ++i;
-  const int intDigits = i - digitsStart;
-  if (intDigits == 0 || (intDigits > 1 && p[digitsStart] == '0') || i >= end || p[i] != '.') return false;
-  if (end - i - 1 != def.Precision() || intDigits > 15) return false;
-  bool allZero = true;
-  for (int k = i + 1; k < end; ++k) {
-    if (p[k] < '0' || p[k] > '9') return false;
-    allZero = allZero && p[k] == '0';
-  }
-  // "-0.00" prints without its sign.
-  if (p[begin] == '-' && allZero && intDigits == 1 && p[digitsStart] == '0') return false;
-  out.append(p + begin, static_cast<size_t>(end - begin));
-  return true;
 }
 
 std::string TDbfTable::TextToTable(std::string_view utf8, int maxBytes) {
@@ -811,7 +760,7 @@ void TDbfTable::LockAndRead(int64_t recNo, uint8_t* buffer) {
   if (dbfFile_->WriteError()) {
     // Stamping the lock field failed: the record stays as it was.
     dbfFile_->ClearWriteError();
-    dbfFile_->ReleasePageLock(recNo);
+    dbfFile_->UnlockRecord(recNo);
     throw EDbfWriteError(msg::kWriteError);
   }
 }
@@ -826,7 +775,7 @@ void TDbfTable::InternalEdit() {
 void TDbfTable::InternalCancel() {
   ResetMemoStreams();
   if (editRecNo_ > 0) {
-    dbfFile_->ReleasePageLock(editRecNo_);
+    dbfFile_->UnlockRecord(editRecNo_);
     editRecNo_ = -1;
   }
 }
@@ -853,11 +802,11 @@ void TDbfTable::InternalDelete() {
     // Already locked by an edit: start again from the record as stored.
     ResetMemoStreams();
     InvalidateReadAhead();
-    dbfFile_->ReadPage(editRecNo_, buffer + kHeaderSize);
+    dbfFile_->ReadRecord(editRecNo_, buffer + kHeaderSize);
   }
   const TDataSetState old = SetTempState(dsEdit);
   try {
-    buffer[kHeaderSize] = '*';
+    SetRecordDeleted(buffer + kHeaderSize, true);
     dbfFile_->NotifyDeleted(editRecNo_, buffer + kHeaderSize);
     dbfFile_->WriteBackRecord(editRecNo_, buffer + kHeaderSize);
   } catch (...) {
@@ -872,7 +821,8 @@ void TDbfTable::Undelete() {
   if (State() != dsEdit) Edit();
   if (State() != dsEdit) return;  // an empty view: Edit became an insert
   uint8_t* buffer = ActiveBuffer();
-  if (!buffer || buffer[kHeaderSize] != '*' || editRecNo_ <= 0) return;
+  if (!buffer || !TRecordView(buffer + kHeaderSize, static_cast<size_t>(recordSize_)).Deleted() || editRecNo_ <= 0)
+    return;
   InvalidateReadAhead();
   dbfFile_->RecallRecord(editRecNo_);
   // The edit goes on, now of a live record.
@@ -914,7 +864,6 @@ TBlobStreamRef TDbfTable::OpenMemoStream(TField& field, TBlobStreamMode mode) {
     stream->blockNo_ = 0;
     stream->lineBreak_ = 0;
   }
-  stream->mode_ = mode;
   if (mode != bmRead) stream->dirty_ = true;
   stream->position_ = 0;
   return TBlobStreamRef(this, stream);
@@ -984,6 +933,21 @@ std::string TDbfTable::ReadBlob(const TField& field) {
 void TDbfTable::WriteBlob(TField& field, std::string_view value) {
   TBlobStreamRef stream = OpenMemoStream(field, bmWrite);
   stream->Write(value);
+}
+
+// --- records as stored
+
+bool TDbfTable::ReadStoredRecord(int64_t recNo, uint8_t* buffer) {
+  if (!dbfFile_ || recNo <= 0 || recNo > RecordCount()) return false;
+  if (!dbfFile_->ReadRecord(recNo, buffer + kHeaderSize)) return false;
+  PutInt32(buffer + kBookmarkOffset, static_cast<int32_t>(recNo));
+  buffer[kFlagOffset] = bfCurrent;
+  PutInt32(buffer + kOrderPositionOffset, static_cast<int32_t>(recNo));
+  return true;
+}
+
+bool TDbfTable::StoredRecordDeleted(const uint8_t* buffer) const {
+  return TRecordView(buffer + kHeaderSize, static_cast<size_t>(recordSize_)).Deleted();
 }
 
 }  // namespace norvale

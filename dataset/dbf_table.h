@@ -172,6 +172,16 @@ class TDbfTable : public TDataSet {
   // and any edit stay as they are.
   void WithFieldsOn(uint8_t* buffer, const std::function<void()>& read);
 
+  // --- records as stored, for views that show records the window does not hold
+  // Fills `buffer` (one from AllocRecordBuffer) with record `recNo` as the
+  // file holds it now, not as read ahead, and with that record's bookmark,
+  // ready for WithFieldsOn. False, with the buffer untouched, when the table
+  // is closed or the record does not exist.
+  bool ReadStoredRecord(int64_t recNo, uint8_t* buffer);
+  // Whether the record in `buffer` (filled by ReadStoredRecord) is marked
+  // deleted.
+  bool StoredRecordDeleted(const uint8_t* buffer) const;
+
   // True when there is no current record or it is marked deleted.
   bool IsDeleted();
   // Recalls the current record; see the .cpp for the state it leaves.
@@ -252,7 +262,6 @@ class TDbfTable : public TDataSet {
   void WriteBackMemoStreams(uint8_t* record);
   void ReleaseMemoStream(TDbfBlobStream* stream);
   void LockAndRead(int64_t recNo, uint8_t* buffer);
-  int64_t BufferRecNo(const uint8_t* buffer) const;
 
   // Published properties.
   TDateTimeHandling dateTimeHandling_ = dtBDETimeStamp;

@@ -10,19 +10,12 @@
 #include "dataset/dataset_messages.h"
 #include "engine/exceptions.h"
 #include "engine/messages.h"
+#include "platform/ascii.h"
 
 namespace norvale {
 
 namespace {
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -85,7 +78,7 @@ bool ParseDouble(std::string_view text, double* out) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = UpperAscii(c);
+  c = AsciiUpper(c);
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
@@ -134,7 +127,7 @@ void TFieldDefs::Clear() {
 
 int TFieldDefs::IndexOf(std::string_view name) const {
   for (size_t i = 0; i < items_.size(); ++i)
-    if (EqualNoCase(items_[i].name, name)) return static_cast<int>(i);
+    if (EqualNoCaseAscii(items_[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -489,7 +482,7 @@ bool TField::AsBoolean() const {
   if (IsNumeric()) return AsFloat() != 0;
   const std::string text(Trim(AsString()));
   if (text.empty()) return false;
-  const char c = UpperAscii(text[0]);
+  const char c = AsciiUpper(text[0]);
   if (c == 'T' || c == 'Y') return true;
   if (c == 'F' || c == 'N') return false;
   throw EConvertError(FormatMessage(msg::kInvalidBoolean, text.c_str(), name_.c_str()));
@@ -556,9 +549,9 @@ void TField::SetAsString(std::string_view value) {
   switch (dataType_) {
     case ftBoolean: {
       const std::string_view t = text;
-      if (EqualNoCase(t, "T") || EqualNoCase(t, "TRUE") || EqualNoCase(t, "Y") || EqualNoCase(t, "YES") || t == "1")
+      if (EqualNoCaseAscii(t, "T") || EqualNoCaseAscii(t, "TRUE") || EqualNoCaseAscii(t, "Y") || EqualNoCaseAscii(t, "YES") || t == "1")
         return SetAsBoolean(true);
-      if (EqualNoCase(t, "F") || EqualNoCase(t, "FALSE") || EqualNoCase(t, "N") || EqualNoCase(t, "NO") || t == "0")
+      if (EqualNoCaseAscii(t, "F") || EqualNoCaseAscii(t, "FALSE") || EqualNoCaseAscii(t, "N") || EqualNoCaseAscii(t, "NO") || t == "0")
         return SetAsBoolean(false);
       throw EConvertError(FormatMessage(msg::kInvalidBoolean, std::string(text).c_str(), name_.c_str()));
     }

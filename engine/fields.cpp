@@ -5,6 +5,7 @@
 
 #include "engine/exceptions.h"
 #include "engine/messages.h"
+#include "platform/ascii.h"
 
 namespace norvale {
 
@@ -60,8 +61,7 @@ void TDbfFieldDef::SetFieldType(TFieldType type) {
 }
 
 void TDbfFieldDef::SetNativeFieldType(char letter) {
-  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-  nativeFieldType_ = letter;
+  nativeFieldType_ = AsciiUpper(letter);
   DeriveLogicalType();
   Normalize();
 }

@@ -19,6 +19,7 @@ inline constexpr const char* kFieldTypeNotSupported =
     "Cannot create field \"%s\", VCL field type %x not supported by DBF.";
 inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer value";
 
+inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s.";
 inline constexpr const char* kValueDoesNotFit = "Value %s does not fit field %s (width %d, %d decimals).";
 inline constexpr const char* kMemoFileMissing = "Memo file \"%s\" is missing: the value cannot be stored.";
 

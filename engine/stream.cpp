@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "engine/exceptions.h"
+#include "engine/messages.h"
 
 namespace norvale {
 
 TFileStream::TFileStream(const std::string& path, bool writable, TShareMode share, bool truncate) {
   if (!file_.Open(path, writable, share, truncate))
-    throw Exception("Cannot open file \"" + path + "\": " + file_.LastError() + ".");
+    throw Exception(FormatMessage(msg::kCannotOpenFile, path.c_str(), file_.LastError().c_str()));
 }
 
 int64_t TMemoryStream::ReadAt(uint64_t offset, void* buffer, size_t count) {

@@ -11,24 +11,13 @@
 #include "engine/language.h"
 #include "engine/messages.h"
 #include "platform/os_misc.h"
+#include "platform/ascii.h"
 
 namespace norvale {
 
 namespace {
 
 using namespace fmt;
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 TXBaseVersion RecogniseVersion(uint8_t b, uint8_t languageByte) {
   switch (b & 7) {
@@ -82,14 +71,14 @@ std::string FindCompanionFile(const std::string& tablePath, const std::string& e
   const std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
                                ? tablePath.substr(0, dot)
                                : tablePath;
-  for (const std::string& candidate : {base + Lower(ext), base + Upper(ext)})
+  for (const std::string& candidate : {base + AsciiLower(ext), base + AsciiUpper(ext)})
     if (TOsFile::Exists(candidate)) return candidate;
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : tablePath.substr(0, slash));
-  const std::string wanted = Lower((slash == std::string::npos ? base : base.substr(slash + 1)) + ext);
+  const std::string wanted = AsciiLower((slash == std::string::npos ? base : base.substr(slash + 1)) + ext);
   std::string found;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
-      if (Lower(e->d_name) == wanted) {
+      if (AsciiLower(e->d_name) == wanted) {
         found = (slash == std::string::npos ? std::string() : tablePath.substr(0, slash + 1)) + e->d_name;
         if (TOsFile::Exists(found)) break;
         found.clear();
@@ -122,7 +111,7 @@ bool TDbfFile::HasMemoFields() const {
 }
 
 TDbfFieldDef* TDbfFile::FieldDefByName(const std::string& name) {
-  const std::string wanted = Upper(name);
+  const std::string wanted = AsciiUpper(name);
   for (int i = 0; i < fieldDefs_.Count(); ++i)
     if (fieldDefs_.Item(i).FieldName() == wanted) return &fieldDefs_.Item(i);
   return nullptr;
@@ -282,7 +271,7 @@ void TDbfFile::ReadFieldDescriptors() {
   for (int i = 1;; ++i) {
     const uint8_t* p = header_.data() + h + (i - 1) * d;
     const int nameLength = vii ? kFieldNameSizeVII : kFieldNameSize;
-    std::string name = Upper(std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), nameLength)));
+    std::string name = AsciiUpper(std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), nameLength)));
     char letter;
     int length, decimals;
     int32_t autoInc = 0;
@@ -540,6 +529,19 @@ void TDbfFile::ChangeHeaderCount(int delta) {
   // not at close, where nobody can be told.
   FlushHeader();
   ReleasePageLock(0);
+}
+
+bool TDbfFile::ReadRecord(int64_t recNo, uint8_t* buffer) {
+  if (recNo <= 0 || recordSize_ <= 0) return false;
+  const int got = ReadPage(recNo, buffer);
+  if (got <= 0) return false;
+  if (got < recordSize_) std::memset(buffer + got, ' ', static_cast<size_t>(recordSize_ - got));
+  return true;
+}
+
+int64_t TDbfFile::ReadRecords(int64_t first, int64_t count, uint8_t* buffer) {
+  if (first <= 0 || count <= 0 || recordSize_ <= 0) return 0;
+  return ReadPages(first, count, buffer);
 }
 
 int64_t TDbfFile::AppendRecord(uint8_t* buffer) {

@@ -99,6 +99,20 @@ class TDbfFile : public TPagedFile {
   }
   const TFieldCodec& Codec() const { return codec_; }
 
+  // Record reads for the layers above, which do not see pages. Both read
+  // what the file holds now; a record cut short by the end of the file reads
+  // as blanks beyond it. ReadRecord returns false when record `recNo` does
+  // not exist; ReadRecords returns how many whole records it read.
+  bool ReadRecord(int64_t recNo, uint8_t* buffer);
+  int64_t ReadRecords(int64_t first, int64_t count, uint8_t* buffer);
+  // The records the file holds now (in shared mode other programs append).
+  int64_t RecordsInFile() { return PageCount(); }
+  // Whether record `recNo` exists; in shared mode a record past the known
+  // end brings the count up to date.
+  bool RecordExists(int64_t recNo) { return PageExists(recNo); }
+  // Gives up the lock LockAndReadRecord took, without writing.
+  void UnlockRecord(int64_t recNo) { ReleasePageLock(recNo); }
+
   // Appends a complete record image; returns its record number.
   int64_t AppendRecord(uint8_t* buffer);
   // Locks record `recNo` (EDbfError "Record locked." when another holds it)

@@ -1,7 +1,9 @@
 #include "expr/field_vars.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "engine/record_view.h"
 #include "engine/table_file.h"
 #include "expr/words.h"
 
@@ -69,13 +71,16 @@ bool AllAscii(const char* bytes, size_t length) {
 }  // namespace
 
 void TStringFieldVar::Refresh(const uint8_t* record) {
-  const char* bytes = reinterpret_cast<const char*>(record + field_.Offset());
+  const TRecordView view(record, static_cast<size_t>(std::max(table_.RecordLength(), 0)), &table_.Codec());
   if (raw_) {
-    text_ = bytes;
+    const std::string_view stored = view.Bytes(field_);
+    // A field the record does not hold keeps the blanks of SetRaw.
+    text_ = stored.empty() ? buffer_.c_str() : stored.data();
     return;
   }
-  size_t length = IsNull(record) ? 0 : static_cast<size_t>(field_.Size());
-  while (length > 0 && bytes[length - 1] == ' ') --length;
+  const std::string_view trimmed = view.NullFlagged(field_) ? std::string_view() : view.Text(field_);
+  const char* bytes = trimmed.empty() ? "" : trimmed.data();
+  const size_t length = trimmed.size();
   if (!source_.decoder || (source_.asciiKept && AllAscii(bytes, length))) {
     text_ = bytes;
     inPlaceLength_ = static_cast<int>(length);

@@ -6,6 +6,7 @@
 #include "engine/table_file.h"
 #include "expr/expr_messages.h"
 #include "expr/functions.h"
+#include "platform/ascii.h"
 
 namespace norvale {
 
@@ -90,9 +91,7 @@ void TDbfParser::Clear() {
 
 const TDbfFieldDef* TDbfParser::FindField(const std::string& name) const {
   if (!table_) return nullptr;
-  std::string upper = name;
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  const std::string upper = AsciiUpper(name);
   const TDbfFieldDefs& defs = table_->FieldDefs();
   for (int i = 0; i < defs.Count(); ++i)
     if (defs.Item(i).FieldName() == upper) return &defs.Item(i);

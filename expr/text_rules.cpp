@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text_services.h"
+#include "platform/ascii.h"
 
 namespace norvale {
 namespace {
@@ -29,8 +30,6 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // Turkic languages pair "i" with a dotted capital, so ASCII case rules do
 // not hold for them.

@@ -482,7 +482,9 @@ TEST_F(TableReadTest, MemoBitFollowsTheFields) {
     }
     auto file = Open(image.Bytes(), c.mode);
     EXPECT_EQ(file->HasMemoFields(), c.memoField);
-    if (c.mode != amReadOnly) EXPECT_EQ(file->Header()[0], c.want);
+    if (c.mode != amReadOnly) {
+      EXPECT_EQ(file->Header()[0], c.want);
+    }
     EXPECT_EQ(OnDisk()[0], c.versionByte) << "opening writes nothing";
     if (c.mode != amReadOnly) ChangeOnce(*file);
     file->Close();
