@@ -10,6 +10,7 @@
 #include "engine/date_time.h"
 #include "engine/exceptions.h"
 #include "engine/memo_file.h"
+#include "engine/value_text.h"
 
 namespace norvale::cli {
 
@@ -176,21 +177,6 @@ void AppendInt(std::string& out, int64_t v) {
   out.append(buf, r.ptr);
 }
 
-void AppendPadded(std::string& out, int v, int width) {
-  char buf[12];
-  auto r = std::to_chars(buf, buf + sizeof buf, v < 0 ? -v : v);
-  if (v < 0) out += '-';
-  for (int n = static_cast<int>(r.ptr - buf); n < width; ++n) out += '0';
-  out.append(buf, r.ptr);
-}
-
-void AppendDate(std::string& out, int year, int month, int day) {
-  AppendPadded(out, year, 4);
-  out += '-';
-  AppendPadded(out, month, 2);
-  out += '-';
-  AppendPadded(out, day, 2);
-}
 
 }  // namespace
 
@@ -711,7 +697,7 @@ bool TRecordWriter::AppendValue(const TColumn& column, const uint8_t* record) {
       int y, m, d;
       DateFromDayNumber(v.i32, &y, &m, &d);
       if (json) buffer_ += '"';
-      AppendDate(buffer_, y, m, d);
+      AppendDateText(buffer_, y, m, d);
       if (json) buffer_ += '"';
       return true;
     }
@@ -719,17 +705,9 @@ bool TRecordWriter::AppendValue(const TColumn& column, const uint8_t* record) {
       if (!table_.DecodeField(f, ftDateTime, false, &v, record)) return false;
       const TDateParts p = DecodeDateTime(v.d);
       if (json) buffer_ += '"';
-      AppendDate(buffer_, p.year, p.month, p.day);
+      AppendDateText(buffer_, p.year, p.month, p.day);
       buffer_ += 'T';
-      AppendPadded(buffer_, p.hour, 2);
-      buffer_ += ':';
-      AppendPadded(buffer_, p.minute, 2);
-      buffer_ += ':';
-      AppendPadded(buffer_, p.second, 2);
-      if (p.millisecond) {
-        buffer_ += '.';
-        AppendPadded(buffer_, p.millisecond, 3);
-      }
+      AppendTimeText(buffer_, p.hour, p.minute, p.second, p.millisecond);
       if (json) buffer_ += '"';
       return true;
     }

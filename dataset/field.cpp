@@ -10,6 +10,7 @@
 #include "dataset/dataset_messages.h"
 #include "engine/exceptions.h"
 #include "engine/messages.h"
+#include "engine/value_text.h"
 #include "platform/ascii.h"
 
 namespace norvale {
@@ -21,11 +22,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-void AppendTwo(std::string& out, int v) {
-  out += static_cast<char>('0' + v / 10 % 10);
-  out += static_cast<char>('0' + v % 10);
 }
 
 std::string FormatInteger(int64_t v) {
@@ -139,20 +135,11 @@ std::string FormatDateTimeText(TFieldType type, TDateTime value) {
   out.reserve(19);
   if (type != ftTime) {
     if (p.year < 0 || p.year > 9999) return FormatDouble(value, 0);
-    AppendTwo(out, p.year / 100);
-    AppendTwo(out, p.year % 100);
-    out += '-';
-    AppendTwo(out, p.month);
-    out += '-';
-    AppendTwo(out, p.day);
+    AppendDateText(out, p.year, p.month, p.day);
   }
   if (type == ftDate) return out;
   if (type != ftTime) out += ' ';
-  AppendTwo(out, p.hour);
-  out += ':';
-  AppendTwo(out, p.minute);
-  out += ':';
-  AppendTwo(out, p.second);
+  AppendTimeText(out, p.hour, p.minute, p.second);
   return out;
 }
 
