@@ -4,7 +4,6 @@
 
 #include "app/ui_services.h"
 #include "app/viewer_table.h"
-#include "engine/table_file.h"
 
 namespace norvale {
 
@@ -63,7 +62,9 @@ class TDbfGridModel::TLink : public TDataLink {
 };
 
 TDbfGridModel::TDbfGridModel(TViewerTable* table, TDataSource* source, QObject* parent)
-    : QAbstractTableModel(parent), table_(table), link_(std::make_unique<TLink>(this)) {
+    : QAbstractTableModel(parent), table_(table), link_(std::make_unique<TLink>(this)), rows_(*table) {
+  scanTimer_.setInterval(0);
+  connect(&scanTimer_, &QTimer::timeout, this, &TDbfGridModel::ScanStep);
   table_->OnRecordDeleted = [this](int64_t recNo) { pendingDeleted_.push_back(recNo); };
   // A new record joins the rows through the count check in Sync.
   table_->OnRecordPosted = [](int64_t, bool) {};
@@ -85,14 +86,61 @@ void TDbfGridModel::Reset() {
   active_ = table_->Active();
   if (active_) {
     fieldCount_ = table_->FieldCount();
-    rows_.Build(table_->DbfFile(), table_->RecordCount(), table_->ShowDeleted());
-    if (table_->State() == dsInsert) insertRow_ = table_->Appending() ? static_cast<int>(rows_.Count()) : 0;
+    rows_.Reset(table_->RecordCount(), table_->ShowDeleted());
+    rows_.StepFor(scanStep_);
+    const int64_t current = table_->CurrentRecNo();
+    if (current > rows_.Scanned()) rows_.ScanThrough(current);
+    if (table_->State() == dsInsert && table_->Appending()) rows_.ScanThrough(rows_.RecordCount());
+    shownRows_ = static_cast<int>(rows_.Count());
+    if (table_->State() == dsInsert) insertRow_ = table_->Appending() ? shownRows_ : 0;
   } else {
     fieldCount_ = 0;
     rows_.Clear();
+    shownRows_ = 0;
   }
   lastCurrentRow_ = 0;
   endResetModel();
+  StartScan();
+}
+
+void TDbfGridModel::StartScan() {
+  if (active_ && (!rows_.Complete() || rows_.Count() > shownRows_)) {
+    scanTimer_.start();
+  } else {
+    scanTimer_.stop();
+  }
+}
+
+void TDbfGridModel::ShowScannedRows() {
+  const int added = static_cast<int>(rows_.Count()) - shownRows_;
+  if (added <= 0) return;
+  // Where map row shownRows_ lands among the model's rows (see MapRowOf).
+  const int first = shownRows_ + (insertRow_ >= 0 && shownRows_ >= insertRow_ ? 1 : 0);
+  beginInsertRows(QModelIndex(), first, first + added - 1);
+  shownRows_ += added;
+  endInsertRows();
+}
+
+void TDbfGridModel::ScanStep() {
+  if (!active_ || !table_->Active()) {
+    scanTimer_.stop();
+    return;
+  }
+  TBusy busy(busy_);
+  rows_.StepFor(scanStep_);
+  // Each insertion costs the views time in proportion to all their rows
+  // (tens of milliseconds at ten million), so found rows join in growing
+  // batches, a quarter more at a time, and all of them at the end.
+  const int64_t waiting = rows_.Count() - shownRows_;
+  if (rows_.Complete() || waiting * 4 >= shownRows_) ShowScannedRows();
+  StartScan();
+}
+
+void TDbfGridModel::ScanThrough(int64_t recNo) {
+  if (recNo <= 0) return;
+  if (recNo > rows_.Scanned()) rows_.ScanThrough(recNo);
+  if (rows_.Count() > shownRows_ && rows_.RecNoAt(shownRows_) <= recNo) ShowScannedRows();
+  StartScan();
 }
 
 void TDbfGridModel::Sync() {
@@ -111,29 +159,35 @@ void TDbfGridModel::Sync() {
     endRemoveRows();
   }
   for (int64_t recNo : pendingDeleted_) {
+    if (rows_.ShowDeleted() || rows_.RowOf(recNo) < 0) continue;
     const int row = MapRowOf(recNo);
-    if (row < 0 || rows_.ShowDeleted()) continue;
+    if (row < 0) {
+      // Found by the scan, not shown yet.
+      rows_.Remove(recNo);
+      continue;
+    }
     beginRemoveRows(QModelIndex(), row, row);
     rows_.Remove(recNo);
+    --shownRows_;
     endRemoveRows();
   }
   pendingDeleted_.clear();
   const int64_t count = table_->RecordCount();
   if (count > rows_.RecordCount()) {
-    // Records the table appended: only their flags are read.
-    int newRows = 0;
-    for (int64_t recNo = rows_.RecordCount() + 1; recNo <= count; ++recNo)
-      if (rows_.ShowDeleted() || !table_->StoredRecordDeleted(recNo)) ++newRows;
-    const int first = rowCount();
-    if (newRows > 0) beginInsertRows(QModelIndex(), first, first + newRows - 1);
-    rows_.Extend(table_->DbfFile(), count);
-    if (newRows > 0) endInsertRows();
+    // Records the table (or, shared, another program) appended: only their
+    // flags are read, now when the scan is done, else when it gets there.
+    const bool wasComplete = rows_.Complete();
+    rows_.Extend(count);
+    if (wasComplete) ScanThrough(count);
   } else if (count < rows_.RecordCount()) {
     Reset();
     return;
   }
+  // A current record beyond the scan (the last one, a bookmark, an append)
+  // needs its row now.
+  ScanThrough(inserting && table_->Appending() ? rows_.RecordCount() : table_->CurrentRecNo());
   if (inserting && insertRow_ < 0) {
-    const int total = static_cast<int>(rows_.Count());
+    const int total = shownRows_;
     const int at = table_->Appending() ? total : std::clamp(lastCurrentRow_, 0, total);
     beginInsertRows(QModelIndex(), at, at);
     insertRow_ = at;
@@ -157,14 +211,14 @@ void TDbfGridModel::RepaintRow(int row) {
 
 int TDbfGridModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() || !active_) return 0;
-  return static_cast<int>(rows_.Count()) + (insertRow_ >= 0 ? 1 : 0);
+  return shownRows_ + (insertRow_ >= 0 ? 1 : 0);
 }
 
 int TDbfGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : fieldCount_; }
 
 int TDbfGridModel::MapRowOf(int64_t recNo) const {
   const int64_t row = rows_.RowOf(recNo);
-  if (row < 0) return -1;
+  if (row < 0 || row >= shownRows_) return -1;
   return static_cast<int>(insertRow_ >= 0 && row >= insertRow_ ? row + 1 : row);
 }
 
@@ -173,7 +227,7 @@ int64_t TDbfGridModel::RecNoOfRow(int row) const {
     if (row == insertRow_) return 0;
     if (row > insertRow_) --row;
   }
-  return rows_.RecNoAt(row);
+  return row < shownRows_ ? rows_.RecNoAt(row) : 0;
 }
 
 int TDbfGridModel::CurrentRow() const {

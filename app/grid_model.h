@@ -1,22 +1,26 @@
 // TDbfGridModel: the grid's view of the main window's table.
 //
 // A Qt table model that asks the table for every value it shows and keeps
-// none: rows are records in record-number order (through TRowMap, so a
-// million records cost one pass over the deletion flags and no decoding),
-// columns are the table's fields. The current record of the table is the
-// grid's current row. An edit typed into a cell edits the current record,
-// which the table posts when the grid moves to another row; a record being
-// inserted shows as an extra row where it was started.
+// none: rows are records in record-number order (through TLiveRows, so a
+// million records cost one pass over the deletion flags and no decoding;
+// the pass runs in steps between events, the rows growing as it goes, so
+// the first screen shows at once), columns are the table's fields. The
+// current record of the table is the grid's current row. An edit typed
+// into a cell edits the current record, which the table posts when the
+// grid moves to another row; a record being inserted shows as an extra row
+// where it was started.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QTimer>
 
-#include "app/row_map.h"
 #include "dataset/dataset.h"
+#include "dataset/live_rows.h"
 
 namespace norvale {
 
@@ -52,6 +56,12 @@ class TDbfGridModel : public QAbstractTableModel {
   bool Busy() const { return busy_ > 0; }
   // The font deleted rows are struck out in.
   void SetBaseFont(const QFont& font) { baseFont_ = font; }
+  // How long one step of the live-row scan may run before events are
+  // served again (at least one block is read per step whatever it says).
+  void SetScanStep(std::chrono::microseconds step) { scanStep_ = step; }
+  // True while the live-row scan still runs between events (the rows are
+  // not all known, or not all shown, yet).
+  bool Scanning() const { return scanTimer_.isActive(); }
 
  signals:
   // The table's current record moved (or the rows changed around it).
@@ -69,10 +79,26 @@ class TDbfGridModel : public QAbstractTableModel {
   bool RowIsLive(int row) const;
   QString FieldText(int column) const;
   int MapRowOf(int64_t recNo) const;
+  // One step of the live-row scan, from the scan timer.
+  void ScanStep();
+  // Scans through record `recNo` at once and shows the rows up to it, for
+  // a current record the scan has not reached or not shown yet.
+  void ScanThrough(int64_t recNo);
+  // Makes the rows the scan found since the last call rows of the model.
+  void ShowScannedRows();
+  // Keeps the scan timer running while rows are unknown or unshown.
+  void StartScan();
 
   TViewerTable* table_;
   std::unique_ptr<TLink> link_;
-  TRowMap rows_;
+  TLiveRows rows_;
+  // The rows of rows_ the views know of; the scan runs ahead of them until
+  // ShowScannedRows tells the views of a batch.
+  int shownRows_ = 0;
+  QTimer scanTimer_;
+  // Short enough that input and painting wait no longer than a frame; the
+  // first step, at open, also finds the first screen.
+  std::chrono::microseconds scanStep_{4000};
   bool active_ = false;
   int fieldCount_ = 0;
   int insertRow_ = -1;

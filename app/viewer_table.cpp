@@ -1,9 +1,5 @@
 #include "app/viewer_table.h"
 
-#include <cstring>
-
-#include "engine/table_file.h"
-
 namespace norvale {
 
 void TViewerTable::InternalOpen() {
@@ -19,26 +15,12 @@ void TViewerTable::InternalClose() {
 }
 
 bool TViewerTable::LoadStored(int64_t recNo) {
-  TDbfFile* file = DbfFile();
-  if (!file || recNo <= 0 || recNo > RecordCount()) return false;
   // The buffer's size follows the open table's layout, so it is made on the
   // first read after each open.
   if (!storedBuffer_) storedBuffer_ = AllocRecordBuffer();
-  if (recNo == storedRecNo_) return true;
-  uint8_t* record = storedBuffer_.get() + kHeaderSize;
-  const int size = file->RecordSize();
-  const int got = file->ReadPage(recNo, record);
-  if (got <= 0) {
-    storedRecNo_ = -1;
-    return false;
-  }
-  if (got < size) std::memset(record + got, ' ', static_cast<size_t>(size - got));
-  const int32_t bookmark = static_cast<int32_t>(recNo);
-  std::memcpy(storedBuffer_.get() + kBookmarkOffset, &bookmark, sizeof bookmark);
-  storedBuffer_[kFlagOffset] = bfCurrent;
-  std::memcpy(storedBuffer_.get() + kOrderPositionOffset, &bookmark, sizeof bookmark);
-  storedRecNo_ = recNo;
-  return true;
+  if (recNo > 0 && recNo == storedRecNo_) return true;
+  storedRecNo_ = TDbfTable::ReadStoredRecord(recNo, storedBuffer_.get()) ? recNo : -1;
+  return storedRecNo_ == recNo;
 }
 
 bool TViewerTable::ReadStoredRecord(int64_t recNo, const std::function<void()>& read) {
@@ -48,7 +30,7 @@ bool TViewerTable::ReadStoredRecord(int64_t recNo, const std::function<void()>& 
 }
 
 bool TViewerTable::StoredRecordDeleted(int64_t recNo) {
-  return Active() && LoadStored(recNo) && storedBuffer_[kHeaderSize] == '*';
+  return Active() && LoadStored(recNo) && TDbfTable::StoredRecordDeleted(storedBuffer_.get());
 }
 
 int64_t TViewerTable::CurrentRecNo() {

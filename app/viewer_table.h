@@ -3,8 +3,8 @@
 // It is a TDbfTable with the two things a grid of a million rows needs and
 // the dataset frame does not offer: reading the values of any record
 // without moving the current record (the grid paints rows far from it), and
-// being told which record a post or a delete touched, so the grid's row map
-// follows without scanning the file again.
+// being told which record a post or a delete touched, so the grid's live
+// rows follow without scanning the file again.
 #pragma once
 
 #include <cstdint>

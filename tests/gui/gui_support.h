@@ -70,6 +70,15 @@ struct TFixture {
   int Tabs() const { return form->TabControl1()->count(); }
 };
 
+// Whether record `recNo` carries the deletion mark in the file's bytes,
+// read without the engine.
+inline bool StoredDeleted(const std::string& path, int recNo) {
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  const int header = bytes[8] | (bytes[9] << 8);
+  const int size = bytes[10] | (bytes[11] << 8);
+  return bytes.at(static_cast<size_t>(header + (recNo - 1) * size)) == '*';
+}
+
 // A field of record `recNo` as the file holds it, read by a table object of
 // its own.
 inline std::string StoredValue(const std::string& path, int recNo, const char* field) {

@@ -32,17 +32,6 @@
 using namespace norvale;
 using namespace norvale::test;
 
-namespace {
-
-bool StoredDeleted(const std::string& path, int recNo) {
-  const std::vector<uint8_t> bytes = ReadFile(path);
-  const int header = bytes[8] | (bytes[9] << 8);
-  const int size = bytes[10] | (bytes[11] << 8);
-  return bytes.at(static_cast<size_t>(header + (recNo - 1) * size)) == '*';
-}
-
-}  // namespace
-
 class TMainWindowTest : public QObject {
   Q_OBJECT
 

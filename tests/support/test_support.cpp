@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "engine/byte_order.h"
 
@@ -177,6 +178,25 @@ std::string CorpusTestName(const std::string& table) {
   for (char& c : s)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return s;
+}
+
+int RunInChild(const std::function<void()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    int code = 0;
+    try {
+      body();
+    } catch (...) {
+      code = 1;
+    }
+    // No exit handlers: they belong to the parent (its test framework, its
+    // temporary directories).
+    ::_exit(code);
+  }
+  int status = -1;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 TCommandResult RunCommand(const std::string& command) {

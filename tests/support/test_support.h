@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,11 @@ struct TCommandResult {
   std::string out;  // standard output and error together
 };
 TCommandResult RunCommand(const std::string& command);
+
+// Runs `body` in a forked child process, as another program would act on
+// the same files, and waits for it. Returns the child's exit status: 0 when
+// `body` returned, 1 when it threw, -1 when the child did not exit normally.
+int RunInChild(const std::function<void()>& body);
 
 // Directory of the build's executables (norvale-cli and helpers).
 std::string BinaryDir();
