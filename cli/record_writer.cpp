@@ -256,6 +256,7 @@ TRecordWriter::TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, cons
     const TDbfFieldDef& f = table_.FieldDefs().Item(i);
     widest = std::max(widest, f.Size() + 1);
     TColumn c{&f, TKind::kText, f.FieldType()};
+    c.offset = f.Offset();
     c.size = f.Size();
     switch (f.FieldType()) {
       case ftString: c.kind = TKind::kText; break;
@@ -510,7 +511,7 @@ template <bool kJson>
 [[gnu::always_inline]] inline TRecordWriter::TFastResult TRecordWriter::AppendFast(const TColumn& column,
                                                                                    const TRecordView& record,
                                                                                    char*& out) const {
-  const std::string_view stored = record.Bytes(*column.field);
+  const std::string_view stored = record.Bytes(column.offset, column.size);
   if (stored.empty()) return TFastResult::kNull;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(stored.data());
   const char* text = stored.data();
@@ -565,8 +566,12 @@ template <bool kJson>
     case TFast::kInteger: {
       // Nine digits fit every integer request, so no range rule can change
       // a canonical value.
-      if (TrimmedLength(p, size) == 0) return TFastResult::kNull;
-      char* next = TRecordView::PutCanonicalInteger(stored, out);
+      // The blanks are found a word at a time here; the value's rules are
+      // the record view's.
+      const int end = TrimmedLength(p, size);
+      const int begin = LeadingSpaces(p, end);
+      if (begin == end) return TFastResult::kNull;
+      char* next = TRecordView::PutCanonicalInteger(stored.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)), out);
       if (!next) return TFastResult::kGeneral;
       out = next;
       return TFastResult::kValue;

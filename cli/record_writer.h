@@ -55,6 +55,9 @@ class TRecordWriter {
     TKind kind;
     TFieldType request;
     TFast fast = TFast::kNone;
+    // The field's place in the record, kept so the view need not look it up
+    // for every record.
+    int offset = 0;
     int size = 0;
     // One bit for each byte of the field, for the short forms.
     uint64_t bytes = 0;

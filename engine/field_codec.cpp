@@ -301,14 +301,6 @@ bool DateDigits(const char* text, int from, int count, int size) {
 
 }  // namespace
 
-int LogicalValue(char c) {
-  switch (c) {
-    case 'T': case 't': case 'Y': case 'y': return 1;
-    case 'F': case 'f': case 'N': case 'n': return 0;
-    default: return -1;
-  }
-}
-
 bool TextHasValue(char letter, TFieldType request, const char* text, int begin, int end, int size) {
   // "?" is the logical that was never answered; other bytes mean nothing.
   if (request == ftBoolean) return LogicalValue(text[begin]) >= 0;

@@ -13,6 +13,7 @@
 //   ftBytes             the field's raw bytes (Size bytes)
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "engine/fields.h"
@@ -23,7 +24,18 @@ enum TDateTimeHandling { dtDateTime, dtBDETimeStamp };
 
 // A logical byte: 1 for T, t, Y, y; 0 for F, f, N, n; -1 for "?" and every
 // other byte, which has no value.
-int LogicalValue(char c);
+namespace detail {
+// Read for every logical of every record a dump writes: one look-up.
+constexpr std::array<int8_t, 256> kLogicalValues = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (const char c : {'T', 't', 'Y', 'y'}) values[static_cast<uint8_t>(c)] = 1;
+  for (const char c : {'F', 'f', 'N', 'n'}) values[static_cast<uint8_t>(c)] = 0;
+  return values;
+}();
+}  // namespace detail
+
+inline int LogicalValue(char c) { return detail::kLogicalValues[static_cast<uint8_t>(c)]; }
 // Whether the trimmed stored text [begin, end) of a field of type `letter`
 // holds a value when read as `request` (not ftString): no "?" logical, no
 // number made of stars, no date of zeros, impossible or not of digits.

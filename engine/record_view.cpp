@@ -27,31 +27,12 @@ bool TRecordView::NullFlagged(const TDbfFieldDef& field) const {
   return codec_->IsNullFlagged(field, image_);
 }
 
-std::string_view TRecordView::Bytes(const TDbfFieldDef& field) const {
-  const int offset = field.Offset(), size = field.Size();
-  if (Empty() || offset < 0 || size <= 0 || static_cast<size_t>(offset) + static_cast<size_t>(size) > length_)
-    return {};
-  return std::string_view(reinterpret_cast<const char*>(image_) + offset, static_cast<size_t>(size));
-}
-
 std::string_view TRecordView::Text(const TDbfFieldDef& field) const {
   std::string_view bytes = Bytes(field);
   size_t end = bytes.size();
   while (end > 0 && bytes[end - 1] == ' ') --end;
   const size_t zero = bytes.substr(0, end).find('\0');
   return bytes.substr(0, zero == std::string_view::npos ? end : zero);
-}
-
-char* TRecordView::PutCanonicalInteger(std::string_view stored, char* out) {
-  const std::string_view t = Trimmed(stored);
-  const size_t first = !t.empty() && t[0] == '-' ? 1 : 0;
-  const size_t digits = t.size() - first;
-  // 007 and -0 are not how the number prints.
-  if (digits < 1 || digits > 9 || (t[first] == '0' && (digits > 1 || first > 0))) return nullptr;
-  for (size_t i = first; i < t.size(); ++i)
-    if (!IsDigit(t[i])) return nullptr;
-  std::memcpy(out, t.data(), t.size());
-  return out + t.size();
 }
 
 bool TRecordView::AppendCanonicalInteger(std::string_view stored, std::string& out) {
@@ -82,19 +63,6 @@ bool TRecordView::AppendCanonicalFixed(std::string_view stored, int decimals, st
   if (digitsStart == 1 && allZero && intDigits == 1 && t[1] == '0') return false;
   out.append(t);
   return true;
-}
-
-char* TRecordView::PutCanonicalDate(std::string_view stored, char* out) {
-  if (stored.size() < 8) return nullptr;
-  const char* p = stored.data();
-  for (int i = 0; i < 8; ++i)
-    if (!IsDigit(p[i])) return nullptr;
-  const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
-  const int m = (p[4] - '0') * 10 + (p[5] - '0'), d = (p[6] - '0') * 10 + (p[7] - '0');
-  if (!IsValidDate(y, m, d)) return nullptr;
-  const char text[10] = {p[0], p[1], p[2], p[3], '-', p[4], p[5], '-', p[6], p[7]};
-  std::memcpy(out, text, sizeof text);
-  return out + sizeof text;
 }
 
 bool TRecordView::AppendCanonicalDate(std::string_view stored, std::string& out) {

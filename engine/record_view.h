@@ -8,11 +8,14 @@
 // reads outside its bytes, whatever the field list says.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "engine/date_time.h"
 #include "engine/dbf_format.h"
 #include "engine/field_codec.h"
 #include "engine/fields.h"
@@ -24,18 +27,28 @@ class TRecordView {
   TRecordView() = default;
   // `codec` (optional) supplies the null-flags field of the table.
   TRecordView(const uint8_t* image, size_t length, const TFieldCodec* codec = nullptr)
-      : image_(image), length_(length), codec_(codec) {}
+      : image_(image), length_(image ? length : 0), codec_(codec) {}
 
   const uint8_t* Data() const { return image_; }
   size_t Length() const { return length_; }
-  bool Empty() const { return !image_ || length_ == 0; }
+  bool Empty() const { return length_ == 0; }
 
   bool Deleted() const { return !Empty() && image_[0] == fmt::kDeleted; }
   // The field's null bit in _NULLFLAGS (false without such a field).
   bool NullFlagged(const TDbfFieldDef& field) const;
 
   // The field's bytes as stored.
-  std::string_view Bytes(const TDbfFieldDef& field) const;
+  std::string_view Bytes(const TDbfFieldDef& field) const { return Bytes(field.Offset(), field.Size()); }
+  // The same for a field whose place a caller keeps (offset and size as the
+  // field definition gives them).
+  std::string_view Bytes(int offset, int size) const {
+    // One comparison: taken as 32-bit unsigned numbers a negative offset or
+    // size is beyond any record, and their sum cannot wrap in 64 bits; a view
+    // without an image has no length.
+    const uint64_t at = static_cast<uint32_t>(offset), n = static_cast<uint32_t>(size);
+    if (at + n > length_) return {};
+    return std::string_view(reinterpret_cast<const char*>(image_) + at, static_cast<size_t>(n));
+  }
   // The field's text as a character value reads: trailing blanks cut, then
   // up to the first NUL byte.
   std::string_view Text(const TDbfFieldDef& field) const;
@@ -53,14 +66,54 @@ class TRecordView {
   static bool AppendCanonicalDate(std::string_view stored, std::string& out);
   // The same forms written at `out` (room for the stored size + 2); the end
   // of what was written, or null for another shape.
-  static char* PutCanonicalInteger(std::string_view stored, char* out);
-  static char* PutCanonicalDate(std::string_view stored, char* out);
+  static inline char* PutCanonicalInteger(std::string_view stored, char* out);
+  static inline char* PutCanonicalDate(std::string_view stored, char* out);
 
  private:
   const uint8_t* image_ = nullptr;
   size_t length_ = 0;
   const TFieldCodec* codec_ = nullptr;
 };
+
+// Dumps call these for every number and date of every record, so they live
+// here, inline.
+inline char* TRecordView::PutCanonicalInteger(std::string_view stored, char* out) {
+  size_t begin = 0, end = stored.size();
+  while (end > 0 && stored[end - 1] == ' ') --end;
+  while (begin < end && stored[begin] == ' ') ++begin;
+  const size_t first = begin + (begin < end && stored[begin] == '-' ? 1 : 0);
+  const size_t digits = end - first;
+  // 007 and -0 are not how the number prints.
+  if (digits < 1 || digits > 9 || (stored[first] == '0' && (digits > 1 || first > begin))) return nullptr;
+  for (size_t i = first; i < end; ++i)
+    if (stored[i] < '0' || stored[i] > '9') return nullptr;
+  std::memcpy(out, stored.data() + begin, end - begin);
+  return out + (end - begin);
+}
+
+
+inline char* TRecordView::PutCanonicalDate(std::string_view stored, char* out) {
+  if (stored.size() < 8) return nullptr;
+  uint64_t word;
+  std::memcpy(&word, stored.data(), sizeof word);
+  // All eight bytes digits: a byte below '0' borrows into its high bit, one
+  // above '9' carries into it.
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  if ((((word + kOnes * 0x46) | (word - kOnes * 0x30)) & kHigh) != 0) return nullptr;
+  const char* p = stored.data();
+  const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+  const int m = (p[4] - '0') * 10 + (p[5] - '0'), d = (p[6] - '0') * 10 + (p[7] - '0');
+  // Days up to the 28th exist in every month of every year.
+  if (!(y >= 1 && m >= 1 && m <= 12 && d >= 1 && d <= 28) && !IsValidDate(y, m, d)) return nullptr;
+  // YYYY-MM- in one word, DD in another (the bytes of a little-endian word).
+  static_assert(std::endian::native == std::endian::little);
+  const uint64_t head = (word & 0xFFFFFFFFull) | (uint64_t{'-'} << 32) | ((word & 0xFFFF00000000ull) << 8) |
+                        (uint64_t{'-'} << 56);
+  const uint16_t day = static_cast<uint16_t>(word >> 48);
+  std::memcpy(out, &head, sizeof head);
+  std::memcpy(out + 8, &day, sizeof day);
+  return out + 10;
+}
 
 // Marks `image` (a record image) deleted or live.
 inline void SetRecordDeleted(uint8_t* image, bool deleted) { image[0] = deleted ? fmt::kDeleted : fmt::kLive; }

@@ -247,7 +247,9 @@ TEST_F(CodecTest, DateTextDecodingWithTheTwoDigitYearWindow) {
     auto v = DecodeAs<double>(layout.codec, f, ftDate, rec);
     ASSERT_EQ(v.has_value(), c.has);
     EXPECT_EQ(layout.codec.Decode(f, ftDate, false, nullptr, rec.data()), c.has);
-    if (c.has) EXPECT_EQ(*v, MakeDateTime(c.y, c.m, c.d));
+    if (c.has) {
+      EXPECT_EQ(*v, MakeDateTime(c.y, c.m, c.d));
+    }
   }
 }
 
@@ -390,7 +392,9 @@ TEST_F(CodecTest, NumbersTooWideForTheFieldAreRefused) {
       layout.codec.Encode(f, c.request, false, rec.data(), value);
       ADD_FAILURE() << c.value << " was stored as " << FieldText(rec, f);
     } catch (const EDbfError& e) {
-      if (c.message) EXPECT_STREQ(e.what(), c.message);
+      if (c.message) {
+        EXPECT_STREQ(e.what(), c.message);
+      }
     }
     EXPECT_EQ(rec, layout.Record('#')) << "nothing is written";
   }
