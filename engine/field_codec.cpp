@@ -313,6 +313,13 @@ bool TextHasValue(char letter, TFieldType request, const char* text, int begin, 
   if (letter == 'D' || letter == 'T') {
     // "00000000", digits of no real date, or letters: no date, rather than
     // day 0 of the calendar (which shows as 1899-12-30).
+    if (size >= 8 && std::all_of(text, text + 8, [](char c) { return c >= '0' && c <= '9'; })) {
+      // The common shape, eight digits: days up to the 28th exist in every
+      // month of every year.
+      const int y = (text[0] - '0') * 1000 + (text[1] - '0') * 100 + (text[2] - '0') * 10 + (text[3] - '0');
+      const int m = (text[4] - '0') * 10 + (text[5] - '0'), d = (text[6] - '0') * 10 + (text[7] - '0');
+      return (y >= 1 && m >= 1 && m <= 12 && d >= 1 && d <= 28) || IsValidDate(y, m, d);
+    }
     if (!DateDigits(text, 0, 4, size) || !DateDigits(text, 4, 2, size) || !DateDigits(text, 6, 2, size)) return false;
     if (size < 8) return true;
     const int month = DatePart(text, 4, 2, size), day = DatePart(text, 6, 2, size);

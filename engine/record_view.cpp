@@ -27,14 +27,6 @@ bool TRecordView::NullFlagged(const TDbfFieldDef& field) const {
   return codec_->IsNullFlagged(field, image_);
 }
 
-std::string_view TRecordView::Text(const TDbfFieldDef& field) const {
-  std::string_view bytes = Bytes(field);
-  size_t end = bytes.size();
-  while (end > 0 && bytes[end - 1] == ' ') --end;
-  const size_t zero = bytes.substr(0, end).find('\0');
-  return bytes.substr(0, zero == std::string_view::npos ? end : zero);
-}
-
 bool TRecordView::AppendCanonicalInteger(std::string_view stored, std::string& out) {
   const std::string_view t = Trimmed(stored);
   char text[16];

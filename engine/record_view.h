@@ -51,7 +51,7 @@ class TRecordView {
   }
   // The field's text as a character value reads: trailing blanks cut, then
   // up to the first NUL byte.
-  std::string_view Text(const TDbfFieldDef& field) const;
+  inline std::string_view Text(const TDbfFieldDef& field) const;
 
   // Canonical text forms of stored text. Each appends to `out` the text the
   // value's own formatting would give and returns true when the stored
@@ -75,8 +75,24 @@ class TRecordView {
   const TFieldCodec* codec_ = nullptr;
 };
 
-// Dumps call these for every number and date of every record, so they live
-// here, inline.
+// Filters and dumps call these for every field of every record, so they
+// live here, inline.
+inline std::string_view TRecordView::Text(const TDbfFieldDef& field) const {
+  const std::string_view bytes = Bytes(field);
+  size_t end = bytes.size();
+  // Character fields are mostly padding: the blanks go eight at a time.
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  while (end >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + end - 8, sizeof word);
+    if (word != kBlanks) break;
+    end -= 8;
+  }
+  while (end > 0 && bytes[end - 1] == ' ') --end;
+  const void* zero = end ? std::memchr(bytes.data(), 0, end) : nullptr;
+  return bytes.substr(0, zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes.data()) : end);
+}
+
 inline char* TRecordView::PutCanonicalInteger(std::string_view stored, char* out) {
   size_t begin = 0, end = stored.size();
   while (end > 0 && stored[end - 1] == ' ') --end;
