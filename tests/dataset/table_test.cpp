@@ -43,15 +43,6 @@ std::vector<std::string> Names(TDbfTable& table) {
   return out;
 }
 
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 TEST(DbfTable, EmptyTableOpensInBrowseState) {
   TTempDir dir;
   TTableImage t = PeopleImage();

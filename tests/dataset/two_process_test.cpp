@@ -49,13 +49,19 @@ char Receive(int fd) {
   _exit(status);
 }
 
-TEST(DbfTableTwoProcesses, RecordLockedAndPostedValuesSeen) {
-  TTempDir dir;
+// shared.dbf: NAME C(10) with "one" and "two".
+std::string WriteShared(const TTempDir& dir) {
   TTableImage t;
   t.fields = {{"NAME", 'C', 10}};
   t.records = {t.Record({"one"}), t.Record({"two"})};
   const std::string path = dir.File("shared.dbf");
   WriteFile(path, t.Bytes());
+  return path;
+}
+
+TEST(DbfTableTwoProcesses, RecordLockedAndPostedValuesSeen) {
+  TTempDir dir;
+  const std::string path = WriteShared(dir);
 
   int up[2], down[2];
   ASSERT_EQ(pipe(up), 0);
@@ -98,11 +104,7 @@ TEST(DbfTableTwoProcesses, RecordLockedAndPostedValuesSeen) {
 
 TEST(DbfTableTwoProcesses, RecordsAnotherProgramAppendedAreSeenAfterRefresh) {
   TTempDir dir;
-  TTableImage t;
-  t.fields = {{"NAME", 'C', 10}};
-  t.records = {t.Record({"one"}), t.Record({"two"})};
-  const std::string path = dir.File("shared.dbf");
-  WriteFile(path, t.Bytes());
+  const std::string path = WriteShared(dir);
   TDbfTable table;
   table.SetTableName(path);
   table.Open();

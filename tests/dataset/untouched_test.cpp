@@ -66,15 +66,6 @@ TTableImage Names(uint8_t versionByte) {
   return t;
 }
 
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 TEST(FirstChange, StampsTodayAndTheRepairsForEveryVersion) {
   const TLocalTime now = LocalNow();
   // dBASE III (no language driver), dBASE IV, FoxPro, dBASE 7.

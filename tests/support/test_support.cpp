@@ -173,6 +173,15 @@ std::string TFolderState::ChangesSince(const TFolderState& before) const {
   return changes;
 }
 
+std::string Message(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 std::string CorpusTestName(const std::string& table) {
   std::string s = table;
   for (char& c : s)

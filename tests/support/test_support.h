@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,9 @@ struct TFolderState {
   // What differs from `before`, one line per file; empty when nothing does.
   std::string ChangesSince(const TFolderState& before) const;
 };
+
+// The message of what `action` raises, or "(no error)".
+std::string Message(const std::function<void()>& action);
 
 // Runs a shell command and returns its output (stdout and stderr) as lines.
 std::vector<std::string> RunCommandLines(const std::string& command);
