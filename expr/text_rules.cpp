@@ -131,6 +131,13 @@ bool TTextRules::WildcardEqual(std::string_view value, std::string_view pattern,
   const size_t end = p.size() - (trailing ? 1 : 0);
   const std::string_view needle = p.substr(begin, end - begin);
   const size_t m = Utf8CharCount(needle);
+  if (!leading) {
+    // A prefix: only its first m characters of the value matter, and
+    // filters test prefixes on every record.
+    const size_t cut = Utf8CharOffset(v, m);
+    if (cut == v.size() && Utf8CharCount(v) < m) return false;
+    return EqualUtf8(v.substr(0, cut), needle, ignoreCase);
+  }
   const size_t length = Utf8CharCount(v);
   if (length < m) return false;
   if (leading && trailing) {
@@ -142,8 +149,7 @@ bool TTextRules::WildcardEqual(std::string_view value, std::string_view pattern,
     }
     return false;
   }
-  const std::string_view part = leading ? v.substr(Utf8CharOffset(v, length - m)) : v.substr(0, Utf8CharOffset(v, m));
-  return EqualUtf8(part, needle, ignoreCase);
+  return EqualUtf8(v.substr(Utf8CharOffset(v, length - m)), needle, ignoreCase);
 }
 
 void TTextRules::MapCase(TArgBuffer& dest, int64_t from, bool upper) {
