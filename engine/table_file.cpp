@@ -205,7 +205,10 @@ void TDbfFile::BeginChange() {
   const bool locked = AcquirePageLock(0, true);
   // Another program may have changed the header since the open.
   ReloadHeader();
-  fileSize_ = stream_ ? stream_->Size() : fileSize_;
+  if (stream_) {
+    fileSize_ = stream_->Size();
+    pageCountStale_ = true;
+  }
   CorrectHeader();
   StoreHeader();
   FlushHeader();
