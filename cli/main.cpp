@@ -6,6 +6,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/record_writer.h"
+#include "cli/repair_command.h"
 #include "engine/exceptions.h"
 #include "engine/language.h"
 #include "engine/memo_file.h"
@@ -19,7 +20,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: norvale-cli info TABLE [--codepage N]\n"
-    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N] [--where EXPR]\n";
+    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N] [--where EXPR]\n"
+    "       norvale-cli repair TABLE [--dry-run]\n"
+    "       norvale-cli check TABLE\n";
 
 struct TArguments {
   std::string command;
@@ -123,6 +126,8 @@ void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
 }
 
 int Run(int argc, char** argv) {
+  if (argc >= 2 && (std::strcmp(argv[1], "repair") == 0 || std::strcmp(argv[1], "check") == 0))
+    return RunRepairCommand(argc, argv);
   const TArguments args = Parse(argc, argv);
   try {
     TDbfFile table;

@@ -111,6 +111,18 @@ inline constexpr int kFoxBacklinkSize = 263;
 // Version byte bits and header flags.
 inline constexpr uint8_t kMemoBit = 0x80;
 inline constexpr uint8_t kFoxStructuralIndex = 0x01;
+// The low three bits of the version byte name the family: 3 dBASE III/IV,
+// 4 dBASE 7, 2 and 5 FoxPro. Visual FoxPro's bytes name theirs whole.
+inline constexpr uint8_t kVersionFamilyMask = 0x07;
+inline constexpr uint8_t kFamilyDbase = 3;
+inline constexpr uint8_t kFamilyDbaseVII = 4;
+inline constexpr uint8_t kFamilyFoxBase = 2;
+inline constexpr uint8_t kFamilyFoxPro = 5;
+inline constexpr uint8_t kVersionVisualFoxPro = 0x30;
+inline constexpr uint8_t kVersionVisualFoxProAutoInc = 0x31;
+inline constexpr uint8_t kVersionVisualFoxProVarchar = 0x32;
+// The header length is a 16-bit field.
+inline constexpr int kMaxHeaderLength = 0xFFFF;
 
 // Field descriptors.
 inline constexpr int kDescriptorSize = 32;
@@ -171,5 +183,9 @@ inline constexpr int kMemoBlockHeaderSize = 8;
 inline constexpr uint8_t kDbaseBlockSignature[4] = {0xFF, 0xFF, 0x08, 0x00};
 inline constexpr int kMemoDataLength = 4;
 inline constexpr uint32_t kFoxMemoText = 1;
+// A memo field holds its block number as 10 ASCII digits, or (FoxPro and
+// dBASE 7 fields of length 4) as a little-endian 32-bit number.
+inline constexpr int kDigitMemoPointerSize = 10;
+inline constexpr int kBinaryMemoPointerSize = 4;
 
 }  // namespace norvale::fmt

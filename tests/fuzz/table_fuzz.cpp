@@ -1,12 +1,15 @@
 #include "tests/fuzz/table_fuzz.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/record_writer.h"
 #include "dataset/dbf_table.h"
+#include "engine/dbf_format.h"
 #include "engine/exceptions.h"
 #include "engine/stream.h"
 #include "engine/table_file.h"
+#include "engine/table_repair.h"
 #include "platform/text_codec.h"
 
 namespace norvale::fuzz {
@@ -37,6 +40,7 @@ void FuzzTable(const uint8_t* data, size_t size) {
     // A refused table: the expected outcome for most mutations.
   }
   FuzzDataset(data, size);
+  FuzzInspection(data, size);
 }
 
 void FuzzDataset(const uint8_t* data, size_t size) {
@@ -80,6 +84,30 @@ void FuzzDataset(const uint8_t* data, size_t size) {
     table.Cancel();
   } catch (const Exception&) {
     // Refused or failed cleanly.
+  }
+}
+
+void FuzzInspection(const uint8_t* data, size_t size) {
+  const auto inspect = [](const std::vector<uint8_t>& bytes) {
+    TMemoryStream table, memo;
+    table.WriteAt(0, bytes.data(), bytes.size());
+    memo.WriteAt(0, bytes.data(), bytes.size());
+    TTableCompanions companions;
+    companions.tableBaseName = "fuzz";
+    companions.dbt = &memo;
+    companions.fpt = &memo;
+    return InspectTable(table, companions);
+  };
+  std::vector<uint8_t> bytes(data, data + size);
+  const TTableInspection first = inspect(bytes);
+  if (!first.HasFixable()) return;
+  std::copy(first.repairedHeader.begin(), first.repairedHeader.end(), bytes.begin());
+  if (first.appendEndOfFile) bytes.push_back(fmt::kEndOfFile);
+  const TTableInspection second = inspect(bytes);
+  for (const TTableFinding& f : second.findings) {
+    if (!f.fixable) continue;
+    std::fprintf(stderr, "a repair left damage it would fix again: %s\n", f.message.c_str());
+    std::abort();
   }
 }
 
