@@ -237,13 +237,17 @@ TEST(RepairCli, ATableOpenElsewhereIsRefused) {
   const std::string path = DamagedCopy(dir);
   TFolderState::Age(dir.Path());
   const TFolderState before = TFolderState::Of(dir.Path());
-  TOsFile other;
-  ASSERT_TRUE(other.Open(path, true, TShareMode::kDenyWrite, false));
-  const TRun run = RunCli({"repair", path});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err,
-            "norvale-cli: " + path + ": cannot open the table for repair: file is in use by another program\n");
+  // Another program's exclusive open, and its shared writable one.
+  for (const TShareMode share : {TShareMode::kDenyWrite, TShareMode::kDenyNone}) {
+    TOsFile other;
+    ASSERT_TRUE(other.Open(path, true, share, false));
+    const TRun run = RunCli({"repair", path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "norvale-cli: " + path + ": cannot open the table for repair: file is in use by another program\n");
+    EXPECT_EQ(RunCli({"check", path}).status, 1) << "a check only reads, and finds the damage";
+  }
   EXPECT_EQ(TFolderState::Of(dir.Path()).ChangesSince(before), "");
 }
 

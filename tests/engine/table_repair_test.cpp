@@ -17,7 +17,6 @@ namespace norvale {
 namespace {
 
 using test::ReadFile;
-using test::TFolderState;
 using test::TTableImage;
 using test::TTempDir;
 using test::WriteFile;
@@ -391,50 +390,6 @@ TEST(TableRepair, BacksUpTheHeaderThenFixesItLeavingRecordsAlone) {
   EXPECT_TRUE(again.backupPath.empty());
 }
 
-TEST(TableRepair, WritesNothingUnlessSomethingCanBeFixed) {
-  TTempDir dir;
-  const std::string path = dir.File("t.dbf");
-  TTableImage t = Numbers();
-  t.eof = false;
-  WriteFile(path, t.Bytes());
-  TFolderState::Age(dir.Path());
-  const TFolderState start = TFolderState::Of(dir.Path());
-  for (const TRepairMode mode : {TRepairMode::kCheck, TRepairMode::kDryRun}) {
-    const TRepairOutcome r = RepairTableFile(path, mode);
-    EXPECT_EQ(Damages(r.inspection), std::vector<D>{D::kEndOfFile});
-    EXPECT_FALSE(r.headerWritten || r.endOfFileWritten);
-  }
-  EXPECT_EQ(TFolderState::Of(dir.Path()).ChangesSince(start), "");
-
-  // Only damage that cannot be fixed: the table stays as it is.
-  t = Numbers();
-  t.headerCount = 7;
-  Bytes bytes = t.Bytes();
-  SetHeaderLength(bytes, t.HeaderLength() + 1);
-  WriteFile(path, bytes);
-  TFolderState::Age(dir.Path());
-  const TFolderState unfixable = TFolderState::Of(dir.Path());
-  const TRepairOutcome r = RepairTableFile(path, TRepairMode::kRepair);
-  EXPECT_EQ(r.error, "");
-  EXPECT_TRUE(r.inspection.HasUnfixable() && !r.inspection.HasFixable());
-  EXPECT_EQ(TFolderState::Of(dir.Path()).ChangesSince(unfixable), "");
-}
-
-TEST(TableRepair, FixesWhatItCanBesideWhatItCannot) {
-  TTempDir dir;
-  TTableImage t;
-  t.versionByte = 0x83;
-  t.fields = {{"NOTE", 'M', 10}};
-  t.records = {t.Record({"         1"})};
-  t.eof = false;
-  WriteFile(dir.File("t.dbf"), t.Bytes());  // and no t.dbt
-  const TRepairOutcome r = RepairTableFile(dir.File("t.dbf"), TRepairMode::kRepair);
-  ASSERT_EQ(Damages(r.inspection), (std::vector<D>{D::kEndOfFile, D::kMemoFile}));
-  EXPECT_TRUE(r.endOfFileWritten);
-  t.eof = true;
-  EXPECT_EQ(ReadFile(dir.File("t.dbf")), t.Bytes());
-}
-
 TEST(TableRepair, CompanionsAreFoundWhateverTheirCase) {
   TTempDir dir;
   TTableImage t;
@@ -448,25 +403,6 @@ TEST(TableRepair, CompanionsAreFoundWhateverTheirCase) {
   const TRepairOutcome r = RepairTableFile(dir.File("t.dbf"), TRepairMode::kCheck);
   EXPECT_EQ(Only(r.inspection).message,
             "memo pointers: 1 block number points past the end of T.DBT (2 blocks of 512 bytes), in record 2");
-}
-
-TEST(TableRepair, ATableOpenElsewhereIsRefused) {
-  TTempDir dir;
-  const std::string path = dir.File("t.dbf");
-  TTableImage t = Numbers();
-  t.headerCount = 1;
-  WriteFile(path, t.Bytes());
-  TFolderState::Age(dir.Path());
-  const TFolderState start = TFolderState::Of(dir.Path());
-  for (const TShareMode share : {TShareMode::kDenyNone, TShareMode::kDenyWrite}) {
-    TOsFile other;
-    ASSERT_TRUE(other.Open(path, true, share, false));
-    const TRepairOutcome r = RepairTableFile(path, TRepairMode::kRepair);
-    EXPECT_EQ(r.error, "cannot open the table for repair: file is in use by another program");
-    EXPECT_TRUE(r.inspection.findings.empty()) << "nothing is inspected without the exclusive open";
-    EXPECT_EQ(RepairTableFile(path, TRepairMode::kCheck).inspection.findings.size(), 1u) << "a check only reads";
-  }
-  EXPECT_EQ(TFolderState::Of(dir.Path()).ChangesSince(start), "");
 }
 
 // A disk that takes no more bytes than `limit`, in a child process: the
