@@ -7,6 +7,7 @@
 #include "cli/cli_messages.h"
 #include "cli/record_writer.h"
 #include "cli/repair_command.h"
+#include "engine/code_page_choice.h"
 #include "engine/exceptions.h"
 #include "engine/language.h"
 #include "engine/memo_file.h"
@@ -19,16 +20,18 @@ namespace norvale::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: norvale-cli info TABLE [--codepage N]\n"
-    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage N] [--where EXPR]\n"
+    "usage: norvale-cli info TABLE [--codepage CP] [--no-detect]\n"
+    "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage CP] [--no-detect] [--where EXPR]\n"
     "       norvale-cli repair TABLE [--dry-run]\n"
-    "       norvale-cli check TABLE\n";
+    "       norvale-cli check TABLE\n"
+    "  CP: a code page number (866, 1251, 65001) or name (cp866, UTF-8, ISO-8859-2)\n";
 
 struct TArguments {
   std::string command;
   std::string table;
   TDumpOptions dump;
   int codePage = 0;
+  bool detect = true;
   bool hasWhere = false;
   std::string where;
 };
@@ -62,10 +65,10 @@ TArguments Parse(int argc, char** argv) {
       a.dump.includeDeleted = true;
     } else if (arg == "--codepage") {
       const std::string v = value("--codepage");
-      char* end = nullptr;
-      long n = std::strtol(v.c_str(), &end, 10);
-      if (!end || *end || n <= 0 || n > 99999) UsageError("invalid code page \"" + v + "\"");
-      a.codePage = static_cast<int>(n);
+      a.codePage = CodePageFromName(v);
+      if (a.codePage <= 0 || a.codePage > 99999) UsageError("invalid code page \"" + v + "\"");
+    } else if (arg == "--no-detect") {
+      a.detect = false;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -83,8 +86,10 @@ TArguments Parse(int argc, char** argv) {
   return a;
 }
 
-void OpenTable(TDbfFile& table, const std::string& path) {
-  table.SetFileName(path);
+void OpenTable(TDbfFile& table, const TArguments& args) {
+  table.SetFileName(args.table);
+  table.SetChosenCodePage(args.codePage);
+  table.SetDetectCodePage(args.detect);
   table.SetMode(amReadOnly);
   table.Open();
   if (table.GiveUp()) throw EDbfError(norvale::msg::kInvalidDbfFile);
@@ -99,9 +104,10 @@ void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
   std::printf("Language driver:  0x%02X%s%.*s%s\n", table.LanguageId(), collation.empty() ? "" : " (",
               static_cast<int>(collation.size()), collation.data(), collation.empty() ? "" : ")");
   if (table.Version() == xBaseVII) std::printf("Driver name:      %s\n", table.LanguageDriverName().c_str());
-  std::printf("Code page:        %d%s%s\n", text.CodePage(),
-              table.FileCodePage() ? "" : " (the table names none: default)",
+  std::printf("Code page:        %d (%s)%s\n", text.CodePage(), CodePageLabel(text.CodePage()).c_str(),
               text.Valid() ? "" : " (no converter: text beyond ASCII shows as U+FFFD)");
+  std::printf("Code page from:   %s\n", table.CodePageSourceText().c_str());
+  if (!table.CpgFileName().empty()) std::printf("Code page file:   %s\n", table.CpgFileName().c_str());
   std::printf("Last update:      %04d-%02d-%02d\n", 1900 + h[1], h[2], h[3]);
   std::printf("Records (header): %u\n", table.HeaderRecordCount());
   std::printf("Records (actual): %u\n", table.RecordCount());
@@ -131,8 +137,8 @@ int Run(int argc, char** argv) {
   const TArguments args = Parse(argc, argv);
   try {
     TDbfFile table;
-    OpenTable(table, args.table);
-    const TCodePageDecoder text(args.codePage ? args.codePage : table.UseCodePage());
+    OpenTable(table, args);
+    const TCodePageDecoder text(table.UseCodePage());
     if (args.command == "info") {
       PrintInfo(table, text);
     } else {

@@ -21,6 +21,8 @@ inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer valu
 
 inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s.";
 inline constexpr const char* kValueDoesNotFit = "Value %s does not fit field %s (width %d, %d decimals).";
+inline constexpr const char* kCodePageUnknown = "Code page %d is not one that can be named here.";
+inline constexpr const char* kCpgWriteError = "Cannot write \"%s\": %s.";
 inline constexpr const char* kMemoFileMissing = "Memo file \"%s\" is missing: the value cannot be stored.";
 
 }  // namespace norvale::msg

@@ -1,6 +1,7 @@
 #include "engine/table_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 
@@ -10,6 +11,8 @@
 #include "engine/globals.h"
 #include "engine/language.h"
 #include "engine/messages.h"
+#include "platform/code_page_detect.h"
+#include "platform/os_file.h"
 #include "platform/os_misc.h"
 #include "platform/ascii.h"
 
@@ -181,6 +184,7 @@ void TDbfFile::ReadHeaderAndFields() {
   ReadFieldDescriptors();
   OpenCompanions();
   CorrectHeader();
+  ResolveCodePage();
   // What the open repaired is used, not written: a table nobody changed
   // keeps its bytes and its modification time.
   headerModified_ = false;
@@ -249,6 +253,148 @@ void TDbfFile::DetermineCodePage() {
     }
   }
   useCodePage_ = fileCodePage_ ? fileCodePage_ : TDbfGlobals::Instance().DefaultCodePage();
+}
+
+void TDbfFile::ResolveCodePage() {
+  codePageConfidence_ = 0;
+  codePageNote_.clear();
+  cpgFileName_ = FindCompanionFile(fileName_, ".cpg");
+  if (chosenCodePage_ > 0) {
+    useCodePage_ = chosenCodePage_;
+    codePageSource_ = cpsChosen;
+    return;
+  }
+  if (!cpgFileName_.empty()) {
+    TOsFile cpg;
+    char text[128];
+    int64_t got = -1;
+    if (cpg.Open(cpgFileName_, false, TShareMode::kDenyNone, false)) got = cpg.ReadAt(0, text, sizeof text);
+    const int named = got > 0 ? CodePageFromName(std::string_view(text, static_cast<size_t>(got))) : 0;
+    if (named > 0) {
+      useCodePage_ = named;
+      codePageSource_ = cpsCpgFile;
+      return;
+    }
+    codePageNote_ = "the .cpg file names no code page known here";
+  }
+  if (fileCodePage_ > 0) {
+    useCodePage_ = fileCodePage_;
+    codePageSource_ = cpsLanguageDriver;
+    return;
+  }
+  useCodePage_ = TDbfGlobals::Instance().DefaultCodePage();
+  codePageSource_ = cpsDefault;
+  // Only a table that names no driver at all is examined: a driver byte,
+  // even one naming a page we cannot convert, is the writer's word.
+  const bool namesNone = languageId_ == 0 && (version_ == xBaseVII || header_[kLanguageId] == 0);
+  if (!namesNone || !detectCodePage_) return;
+  const TCodePageGuess guess = DetectTableCodePage(*this);
+  if (guess.codePage > 0) {
+    useCodePage_ = guess.codePage;
+    codePageSource_ = cpsDetected;
+    codePageConfidence_ = guess.confidence;
+  } else if (codePageNote_.empty()) {
+    codePageNote_ = guess.asciiOnly ? "the text is ASCII" : "detection was not sure";
+  }
+}
+
+std::string TDbfFile::CodePageSourceText() const {
+  switch (codePageSource_) {
+    case cpsChosen:
+      return "chosen";
+    case cpsCpgFile:
+      return ".cpg file";
+    case cpsLanguageDriver: {
+      if (version_ == xBaseVII) return "language driver " + LanguageDriverName();
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", header_.size() > kLanguageId ? header_[kLanguageId] : 0);
+      return std::string("language driver ") + hex;
+    }
+    case cpsDetected: {
+      char text[48];
+      std::snprintf(text, sizeof text, "detected (confidence %.2f)", codePageConfidence_);
+      return text;
+    }
+    case cpsDefault:
+      break;
+  }
+  return codePageNote_.empty() ? "default" : "default (" + codePageNote_ + ")";
+}
+
+namespace {
+
+// The driver id that names `codePage` for a table of `family`: one of that
+// family, of the current driver's locale when there is one; else one of the
+// other family (readers take a dBASE table's 0xC9 for 1251 all the same);
+// 0 for none.
+int DriverIdFor(int codePage, TLanguageFamily family, int currentId) {
+  const uint32_t locale = LanguageEntry(currentId).localeId & 0xFFFF;
+  int first = 0, other = 0;
+  for (int id = 1; id < 256; ++id) {
+    const TLanguageEntry& e = LanguageEntry(id);
+    if (e.codePage != codePage) continue;
+    if (LanguageFamily(id) != family) {
+      if (!other) other = id;
+      continue;
+    }
+    if (locale && (e.localeId & 0xFFFF) == locale) return id;
+    if (!first) first = id;
+  }
+  return first ? first : other;
+}
+
+}  // namespace
+
+void TDbfFile::WriteCodePage(int codePage) {
+  if (!IsOpen() || !ModeWritable(mode_) || shared_) throw EDbfError(msg::kExclusiveRequired);
+  if (codePage <= 0) throw EDbfError(FormatMessage(msg::kCodePageUnknown, codePage));
+  std::string driverName;
+  int id = 0;
+  if (version_ == xBaseVII) {
+    driverName = LanguageNameFor(codePage, LanguageEntry(languageId_).localeId, false);
+    id = driverName.empty() ? 0 : LanguageIdFromName(driverName);
+  } else {
+    id = DriverIdFor(codePage, version_ == xFoxPro ? lfFoxPro : lfDBase, languageId_);
+  }
+  // The .cpg first: when it cannot be written the header still names the
+  // page it named, and the two never disagree.
+  if (!cpgFileName_.empty() || id == 0) WriteCpgFile(codePage);
+  BeginChange();
+  if (version_ == xBaseVII) {
+    std::memset(header_.data() + kDriverName, 0, kDriverNameSize);
+    std::memcpy(header_.data() + kDriverName, driverName.data(), std::min<size_t>(driverName.size(), kDriverNameSize));
+  } else {
+    header_[kLanguageId] = static_cast<uint8_t>(id);
+  }
+  headerModified_ = true;
+  StoreHeader();
+  FlushHeader();
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
+  languageId_ = static_cast<uint8_t>(id);
+  fileCodePage_ = id ? LanguageEntry(id).codePage : 0;
+  if (version_ == xBaseVII) fileCodePage_ = id ? codePage : 0;
+  chosenCodePage_ = 0;
+  useCodePage_ = codePage;
+  codePageSource_ = id ? cpsLanguageDriver : cpsCpgFile;
+  codePageConfidence_ = 0;
+  codePageNote_.clear();
+}
+
+void TDbfFile::WriteCpgFile(int codePage) {
+  std::string path = cpgFileName_;
+  if (path.empty()) {
+    const size_t slash = fileName_.find_last_of('/');
+    const size_t dot = fileName_.find_last_of('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    path = (hasExt ? fileName_.substr(0, dot) : fileName_) + ".cpg";
+  }
+  std::string error;
+  if (!TOsFile::ReplaceContents(path, CpgTextFor(codePage) + "\n", error))
+    throw EDbfWriteError(FormatMessage(msg::kCpgWriteError, path.c_str(), error.c_str()));
+  cpgFileName_ = path;
 }
 
 void TDbfFile::ReadFieldDescriptors() {

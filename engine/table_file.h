@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/code_page_choice.h"
 #include "engine/dbf_format.h"
 #include "engine/field_codec.h"
 #include "engine/fields.h"
@@ -44,8 +45,28 @@ class TDbfFile : public TPagedFile {
   int TableLevel() const { return TableLevelOf(version_); }
   uint8_t VersionByte() const { return header_.empty() ? 0 : header_[0]; }
   uint8_t LanguageId() const { return languageId_; }
+  // The code page the language driver names (0: none); the one the text is
+  // read and written in, and where that one came from.
   int FileCodePage() const { return fileCodePage_; }
   int UseCodePage() const { return useCodePage_; }
+  TCodePageSource CodePageSource() const { return codePageSource_; }
+  // How sure detection was (0..1); 0 unless the page was detected.
+  double CodePageConfidence() const { return codePageConfidence_; }
+  // "language driver 0x65", ".cpg file", "detected (confidence 0.93)",
+  // "chosen", "default" (with the reason when detection could not decide).
+  std::string CodePageSourceText() const;
+  // The .cpg sidecar found at open; empty when there is none.
+  const std::string& CpgFileName() const { return cpgFileName_; }
+  // Set before Open: the page a person chose (0: none), and whether a table
+  // whose driver byte is 0 and that has no .cpg has its text examined.
+  void SetChosenCodePage(int codePage) { chosenCodePage_ = codePage; }
+  int ChosenCodePage() const { return chosenCodePage_; }
+  void SetDetectCodePage(bool on) { detectCodePage_ = on; }
+  // Names `codePage` in the header (the language driver byte, or the driver
+  // name of a dBASE 7 table) and in the .cpg when there is one; a page no
+  // driver names is written to the .cpg alone, created if need be, with the
+  // driver byte 0. Needs the table open exclusively and writable.
+  void WriteCodePage(int codePage);
   // The language driver name of a dBASE 7 header (empty below dBASE 7).
   std::string LanguageDriverName() const;
 
@@ -137,6 +158,10 @@ class TDbfFile : public TPagedFile {
   void ReadFieldDescriptors();
   void ReadFieldProperties(int position);
   void DetermineCodePage();
+  // Chooses the page the text is read in, once the fields and the memo file
+  // are known (detection reads values).
+  void ResolveCodePage();
+  void WriteCpgFile(int codePage);
   void OpenCompanions();
   void OpenMemoFile();
   void StampLockField(uint8_t* buffer);
@@ -154,6 +179,12 @@ class TDbfFile : public TPagedFile {
   uint8_t languageId_ = 0;
   int fileCodePage_ = 0;
   int useCodePage_ = 0;
+  int chosenCodePage_ = 0;
+  bool detectCodePage_ = true;
+  TCodePageSource codePageSource_ = cpsDefault;
+  double codePageConfidence_ = 0;
+  std::string codePageNote_;
+  std::string cpgFileName_;
   TDbfFieldDefs fieldDefs_;
   TFieldCodec codec_;
   const TDbfFieldDef* lockField_ = nullptr;

@@ -50,6 +50,37 @@ bool TOsFile::CreateEmpty(const std::string& path) {
   return true;
 }
 
+bool TOsFile::ReplaceContents(const std::string& path, const std::string& text, std::string& error) {
+  std::string temp;
+  int fd = -1;
+  // A free name: an unrelated file of that name is never touched.
+  for (int n = 1; n < 1000 && fd < 0; ++n) {
+    temp = path + ".new" + std::to_string(n);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  if (!ok) error = std::strerror(errno);
+  ::close(fd);
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = std::strerror(errno);
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
 bool TOsFile::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool TOsFile::Open(const std::string& path, bool writable, TShareMode share, bool truncate) {

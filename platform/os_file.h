@@ -36,6 +36,11 @@ class TOsFile {
   // which even the superuser respects here) or the system would refuse to
   // open it for writing (permissions, a read-only file system).
   static bool MayWrite(const std::string& path);
+  // Replaces the whole contents of a small file (created when missing) so
+  // that a crash leaves either the old or the new contents: the new text
+  // goes to a fresh file beside it, is synced, and is renamed over it.
+  // False with `error` set when that failed; the old file is then intact.
+  static bool ReplaceContents(const std::string& path, const std::string& text, std::string& error);
 
   // Opens `path`. With `truncate` the file is cut to zero bytes once the share
   // check has passed. On failure returns false and leaves errno-style text in
