@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/code_page_menu.h"
 #include "app/db_controls.h"
 #include "app/db_grid.h"
 #include "app/dialogs/about_box.h"
@@ -206,6 +207,13 @@ void TForm1::BuildMenus() {
   showDeleted_ = cmd(view, "ViewShowDeleted", "Show Deleted", {}, &TForm1::ToggleShowDeleted);
   showDeleted_->setCheckable(true);
   later(view, "ViewChangeIndex", "Change Index");
+  codePageMenu_ = new TCodePageMenu(QStringLiteral("Code Page"), this, [this](int codePage) {
+    RunGuarded(this, [this, codePage] { ReadInCodePage(codePage); });
+  });
+  view->addMenu(codePageMenu_);
+  connect(codePageMenu_, &QMenu::aboutToShow, this, [this] {
+    codePageMenu_->ShowCurrent(dbf1_->Active() ? dbf1_->CodePage() : 0, !shownInfo_ || shownInfo_->CodePage == 0);
+  });
   cmd(view, "ViewFont", "Font", {}, &TForm1::FontCommand);
   view->addSeparator();
   cmd(view, "ViewEnlarge", "Enlarge", {}, &TForm1::Enlarge);
@@ -231,6 +239,7 @@ void TForm1::BuildMenus() {
   later(table, "TableRenameField", "Rename Field");
   table->addSeparator();
   later(table, "TableInfo", "Table Info", Qt::Key_F7);
+  cmd(table, "TableSetCodePage", "Set Code Page", {}, &TForm1::SetCodePageCommand);
   table->addSeparator();
   later(table, "TablePack", "Pack Table (Remove Deleted Records)");
   later(table, "TableZap", "Zap (Wipe Table)");
@@ -423,6 +432,7 @@ void TForm1::BuildStatusArea() {
   indexLabel_ = label("Label3", "Index: ", 160);
   recordLabel_ = label("Label7", "Record: ", 140);
   versionLabel_ = label("Label6", "Version ", 100);
+  codePageLabel_ = label("CodePageLabel", "", 0);
   readOnlyLabel_ = label("ReadOnlyLabel", "read-only", 0);
   readOnlyLabel_->setStyleSheet(QStringLiteral("color: rgb(128,0,0); font-weight: bold;"));
   readOnlyLabel_->hide();
@@ -450,6 +460,7 @@ void TForm1::HandleCommandLine(const QStringList& args) {
     dbf1_->Close();
     dbf1_->SetExclusive(false);
     dbf1_->SetTableName(path.toStdString());
+    dbf1_->SetChosenCodePage(0);
     dbf1_->Open();
   } catch (...) {
     ShowExceptionBox(this, std::current_exception());
@@ -521,6 +532,15 @@ void TForm1::UpdateStatusLabels() {
   }
   indexLabel_->setText(index);
   countLabel_->setText(count);
+  if (active) {
+    codePageLabel_->setText(QStringLiteral("Code page %1: %2")
+                                .arg(dbf1_->CodePage())
+                                .arg(Utf8(dbf1_->CodePageSourceText())));
+    codePageLabel_->setToolTip(CodePageTitle(dbf1_->CodePage()));
+  } else {
+    codePageLabel_->clear();
+    codePageLabel_->setToolTip(QString());
+  }
   const bool readOnly = active && !dbf1_->CanModify();
   readOnlyLabel_->setVisible(readOnly);
   readOnlyLabel_->setToolTip(readOnly ? Utf8(dbf1_->ReadOnlyReason()) : QString());
@@ -567,8 +587,10 @@ void TForm1::UpdateCommands() {
       {"ViewColumns", active},
       {"ViewGotoColumn", active},
       {"ViewResizeAll", active},
+      {"TableSetCodePage", writable},
   };
   for (const auto& rule : rules) Action(QString::fromUtf8(rule.name))->setEnabled(rule.enabled);
+  codePageMenu_->setEnabled(active);
 }
 
 TDBFInfo* TForm1::AddTab(const QString& path) {
@@ -627,7 +649,7 @@ void TForm1::FollowTable(bool memoShown, bool formShown) {
   }
 }
 
-bool TForm1::OpenTable(const QString& path) {
+bool TForm1::OpenTable(const QString& path, int codePage) {
   bool opened = false;
   // The windows over the grid are told where they stand once the new table
   // is open; until then they must not hold on to the old one's fields.
@@ -639,6 +661,7 @@ bool TForm1::OpenTable(const QString& path) {
     dbf1_->Close();
     dbf1_->SetExclusive(false);
     dbf1_->SetTableName(path.toStdString());
+    dbf1_->SetChosenCodePage(codePage);
     dbf1_->SetFiltered(false);
     const QString filter = filterEdit_->text();
     dbf1_->SetFilter(filter.toStdString());
@@ -662,7 +685,7 @@ bool TForm1::ShowTab(int index) {
   TDBFInfo* record = slots_[static_cast<size_t>(index)];
   filterEdit_->setText(record->FilterText);
   fileNameEdit_->setText(record->FileName);
-  const bool opened = OpenTable(record->Path);
+  const bool opened = OpenTable(record->Path, record->CodePage);
   shownInfo_ = opened ? record : nullptr;
   if (opened) RestoreTabState(*record);
   return opened;
@@ -884,5 +907,64 @@ void TForm1::Enlarge() { ScaleBy(125, 100); }
 void TForm1::Reduce() { ScaleBy(75, 100); }
 
 void TForm1::AboutCommand() { Ui().ExecDialog(*aboutBox_); }
+
+void TForm1::ReadInCodePage(int codePage) {
+  if (!shownInfo_ || !dbf1_->Active()) return;
+  if (codePage < 0) {
+    QString text = QString::number(dbf1_->CodePage());
+    if (!Ui().AskText(this, QStringLiteral("Code page (a number or a name: 866, cp1251, UTF-8, ISO-8859-2):"), text))
+      return;
+    codePage = CodePageFromText(text);
+    if (codePage <= 0 || !TDbfTable::CodePageAvailable(codePage)) {
+      Ui().ShowError(this, QStringLiteral("\"%1\" is not a code page this system can convert.").arg(text.trimmed()));
+      return;
+    }
+  }
+  TDBFInfo* record = shownInfo_;
+  const int previous = record->CodePage;
+  if (codePage == previous) return;
+  SaveTabState();
+  UnbindPanelMemo();
+  record->CodePage = codePage;
+  if (ShowTab(tabs_->currentIndex())) return;
+  // The table did not open in that page: it comes back as it was read.
+  record->CodePage = previous;
+  ShowTab(tabs_->currentIndex());
+}
+
+void TForm1::SetCodePageCommand() {
+  if (!shownInfo_ || !dbf1_->Active()) return;
+  const int codePage = dbf1_->CodePage();
+  const QString file = QFileInfo(shownPath_).fileName();
+  if (!Ui().Confirm(this, QStringLiteral("Write code page %1 (%2) into %3?\n\nIts header (and its .cpg file, if it "
+                                         "has one) will then name this code page for every program that reads it.")
+                              .arg(codePage)
+                              .arg(CodePageTitle(codePage), file)))
+    return;
+  TDBFInfo* record = shownInfo_;
+  SaveTabState();
+  UnbindPanelMemo();
+  QString failure;
+  try {
+    // The header is written only by a program that has the table to itself.
+    dbf1_->Close();
+    dbf1_->SetExclusive(true);
+    dbf1_->SetChosenCodePage(codePage);
+    dbf1_->Open();
+    dbf1_->SetTableCodePage(codePage);
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  }
+  try {
+    dbf1_->Close();
+  } catch (const std::exception& e) {
+    if (failure.isEmpty()) failure = QString::fromUtf8(e.what());
+  }
+  dbf1_->SetExclusive(false);
+  // The table names the page itself now; a failed write keeps the choice.
+  if (failure.isEmpty()) record->CodePage = 0;
+  ShowTab(tabs_->currentIndex());
+  if (!failure.isEmpty()) Ui().ShowError(this, QStringLiteral("The code page was not written: ") + failure);
+}
 
 }  // namespace norvale

@@ -27,6 +27,7 @@ class QToolButton;
 namespace norvale {
 
 class TAboutBox;
+class TCodePageMenu;
 class TColumnsDialog;
 class TDBMemo;
 class TDBNavigator;
@@ -50,6 +51,9 @@ struct TDBFInfo {
   // physical number of the current record (0 for none) and the grid's look.
   int64_t RecNo = 0;
   TGridView View;
+  // The code page the person chose to read the tab's table in; 0 lets the
+  // table say (its driver, its .cpg) or its text be examined.
+  int CodePage = 0;
 };
 
 class TForm1 : public QMainWindow {
@@ -69,7 +73,7 @@ class TForm1 : public QMainWindow {
 
   // Re-points Dbf1 at `path` with the filter box's filter; false (after the
   // message) when the table does not open.
-  bool OpenTable(const QString& path);
+  bool OpenTable(const QString& path, int codePage = 0);
 
   // --- commands, as the menus, keys and buttons run them
   void OpenCommand();
@@ -100,6 +104,12 @@ class TForm1 : public QMainWindow {
   void Enlarge();
   void Reduce();
   void AboutCommand();
+  // Reads the shown table again in `codePage` (0: automatic; -1 asks for
+  // one) without the person reopening it.
+  void ReadInCodePage(int codePage);
+  // Writes the code page the table is read in into its header, after a
+  // question; reopens it exclusively for that.
+  void SetCodePageCommand();
 
   // --- the parts other windows and the tests reach
   const QString& VersionText() const { return versionText_; }
@@ -116,6 +126,9 @@ class TForm1 : public QMainWindow {
   QLabel* Label3() const { return indexLabel_; }
   QLabel* Label7() const { return recordLabel_; }
   QLabel* Label6() const { return versionLabel_; }
+  // The code page the table is read in and where it came from.
+  QLabel* CodePageLabel() const { return codePageLabel_; }
+  TCodePageMenu* CodePageMenu() const { return codePageMenu_; }
   // Shown in the status area while the open table cannot be written.
   QLabel* ReadOnlyLabel() const { return readOnlyLabel_; }
   QToolBar* CoolBar1() const { return coolBar_; }
@@ -193,6 +206,8 @@ class TForm1 : public QMainWindow {
   QLabel* recordLabel_ = nullptr;
   QLabel* versionLabel_ = nullptr;
   QLabel* readOnlyLabel_ = nullptr;
+  QLabel* codePageLabel_ = nullptr;
+  TCodePageMenu* codePageMenu_ = nullptr;
   QLabel* homeLink_ = nullptr;
   QLabel* socialLink_ = nullptr;
   QToolBar* coolBar_ = nullptr;

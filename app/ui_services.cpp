@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -34,6 +36,13 @@ void TUiServices::ShowMessage(QWidget* parent, const QString& text) {
 bool TUiServices::Confirm(QWidget* parent, const QString& text) {
   return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
          QMessageBox::Yes;
+}
+
+bool TUiServices::AskText(QWidget* parent, const QString& label, QString& value) {
+  bool ok = false;
+  const QString typed = QInputDialog::getText(parent, Title(), label, QLineEdit::Normal, value, &ok);
+  if (ok) value = typed;
+  return ok;
 }
 
 QString TUiServices::ChooseOpenFile(QWidget* parent, const QString& filter) {

@@ -29,6 +29,9 @@ class TUiServices {
   virtual void ShowMessage(QWidget* parent, const QString& text);
   // A Yes/No question; true for Yes.
   virtual bool Confirm(QWidget* parent, const QString& text);
+  // A one-line text question; false when cancelled. `value` comes in as
+  // the proposed answer and goes out as the typed one.
+  virtual bool AskText(QWidget* parent, const QString& label, QString& value);
   // The file-open dialog; empty when cancelled. `filter` is in the
   // "Name|*.EXT|Name|*.*" form.
   virtual QString ChooseOpenFile(QWidget* parent, const QString& filter);

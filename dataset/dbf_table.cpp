@@ -233,6 +233,8 @@ void TDbfTable::InternalOpen() {
     file->SetFileName(fileName);
   }
   file->SetDateTimeHandling(dateTimeHandling_);
+  file->SetChosenCodePage(chosenCodePage_);
+  file->SetDetectCodePage(detectCodePage_);
   OpenFileGuarded(*file, fileName, mode);
   if (file->GiveUp()) {
     file->Close();
@@ -356,6 +358,7 @@ void TDbfTable::InternalInitFieldDefs() {
     file.SetFileName(PhysicalTableName());
     file.SetMode(amReadOnly);
   }
+  file.SetDetectCodePage(false);  // only the definitions are wanted
   file.Open();
   BuildFieldDefs(file);
   file.Close();
@@ -418,6 +421,38 @@ void TDbfTable::DetermineTranslationMode() {
 }
 
 int TDbfTable::CodePage() const { return codePage_; }
+
+TCodePageSource TDbfTable::CodePageSource() const { return dbfFile_ ? dbfFile_->CodePageSource() : cpsDefault; }
+
+std::string TDbfTable::CodePageSourceText() const { return dbfFile_ ? dbfFile_->CodePageSourceText() : std::string(); }
+
+void TDbfTable::SetChosenCodePage(int codePage) {
+  CheckInactive();
+  chosenCodePage_ = std::max(codePage, 0);
+}
+
+void TDbfTable::SetDetectCodePage(bool on) {
+  CheckInactive();
+  detectCodePage_ = on;
+}
+
+int TDbfTable::CodePageNamed(const std::string& name) { return CodePageFromName(name); }
+
+bool TDbfTable::CodePageAvailable(int codePage) {
+  const std::vector<int>& installed = TDbfGlobals::Instance().InstalledCodePages();
+  return std::find(installed.begin(), installed.end(), codePage) != installed.end();
+}
+
+void TDbfTable::SetTableCodePage(int codePage) {
+  CheckActive();
+  if (!exclusive_ || !CanModify()) throw EDbfError(msg::kExclusiveRequired);
+  CheckBrowseMode();
+  dbfFile_->WriteCodePage(codePage);
+  chosenCodePage_ = 0;
+  DetermineTranslationMode();
+  InvalidateReadAhead();
+  Resync();
+}
 
 const TDbfFieldDefs* TDbfTable::NativeFieldDefs() const { return dbfFile_ ? &dbfFile_->FieldDefs() : nullptr; }
 

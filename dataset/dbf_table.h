@@ -21,6 +21,7 @@
 #include "dataset/blob_stream.h"
 #include "dataset/cursor.h"
 #include "dataset/dataset.h"
+#include "engine/code_page_choice.h"
 #include "engine/field_codec.h"
 #include "engine/language.h"
 #include "engine/paged_file.h"
@@ -163,6 +164,25 @@ class TDbfTable : public TDataSet {
   int64_t EditRecNo() const { return editRecNo_; }
   // The code page text is translated from and to.
   int CodePage() const;
+  // Where CodePage() came from, and that in words ("language driver 0x65",
+  // ".cpg file", "detected (confidence 0.93)", "chosen", "default").
+  TCodePageSource CodePageSource() const;
+  std::string CodePageSourceText() const;
+  // Set while closed, for the next open: a code page chosen by the person
+  // (0: the table's own, its .cpg, or detection), and whether a table that
+  // names none has its text examined. Writing keeps the bytes in the page
+  // read; the header changes only through SetTableCodePage.
+  int ChosenCodePage() const { return chosenCodePage_; }
+  void SetChosenCodePage(int codePage);
+  bool DetectCodePage() const { return detectCodePage_; }
+  void SetDetectCodePage(bool on);
+  // Names `codePage` in the open table's header (and its .cpg); the table
+  // must be open exclusively and writable. Text is read in it from then on.
+  void SetTableCodePage(int codePage);
+  // The code page a name stands for ("866", "cp866", "UTF-8", "KOI8-R",
+  // "ISO-8859-2"), 0 for none; and whether text converts in it here.
+  static int CodePageNamed(const std::string& name);
+  static bool CodePageAvailable(int codePage);
   // The file's field definitions, for the table dialogs (null while closed).
   const TDbfFieldDefs* NativeFieldDefs() const;
 
@@ -290,6 +310,8 @@ class TDbfTable : public TDataSet {
   uint8_t languageId_ = 0;
   int translationMode_ = 0;
   int codePage_ = 0;
+  int chosenCodePage_ = 0;
+  bool detectCodePage_ = true;
   // Table text to UTF-8, resolved once per open.
   std::unique_ptr<TCodePageDecoder> decoder_;
   int recordSize_ = 0;

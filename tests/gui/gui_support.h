@@ -25,6 +25,7 @@ class TScriptedUi : public TUiServices {
  public:
   QStringList log;
   QStringList files;  // answers of the file dialog, in turn; empty = cancel
+  QStringList texts;  // answers of text questions, in turn; empty = cancel
   bool confirmAnswer = true;
   std::function<int(QDialog&)> onDialog;
   QList<QUrl> urls;
@@ -35,6 +36,12 @@ class TScriptedUi : public TUiServices {
   bool Confirm(QWidget*, const QString& text) override {
     log << QStringLiteral("confirm: ") + text;
     return confirmAnswer;
+  }
+  bool AskText(QWidget*, const QString& label, QString& value) override {
+    log << QStringLiteral("ask: ") + label;
+    if (texts.isEmpty()) return false;
+    value = texts.takeFirst();
+    return true;
   }
   QString ChooseOpenFile(QWidget*, const QString&) override { return files.isEmpty() ? QString() : files.takeFirst(); }
   bool ChooseFont(QWidget*, QFont&) override { return false; }
