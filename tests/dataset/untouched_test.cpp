@@ -383,5 +383,36 @@ TEST(UnstorableText, NamesTheCharactersAndStoresOnlyWhenAllowed) {
   EXPECT_EQ(table.FieldByName("NAME").AsString(), "Lind\xC3\xA4 ?");
 }
 
+TEST(ChosenCodePage, TextIsWrittenInItAndTheHeaderKeepsItsDriver) {
+  TTempDir dir;
+  TTableImage t = Names(0x03);
+  t.languageId = 0x57;  // code page 1252
+  WriteFile(dir.File("t.dbf"), t.Bytes());
+  TDbfTable table;
+  table.SetTableName(dir.File("t.dbf"));
+  table.SetChosenCodePage(866);
+  table.Open();
+  EXPECT_EQ(table.CodePage(), 866);
+  EXPECT_EQ(table.CodePageSourceText(), "chosen");
+  EXPECT_EQ(Message([&] { table.SetChosenCodePage(1251); }), msg::kDataSetOpen);
+  table.First();
+  table.Edit();
+  table.FieldByName("NAME").SetAsString("\xD0\x90\xD0\x9E \xD0\x91\xD0\xB0\xD0\xBD\xD0\xBA");  // "АО Банк"
+  table.Post();
+  table.Close();
+  const std::vector<uint8_t> bytes = ReadFile(dir.File("t.dbf"));
+  EXPECT_EQ(bytes[29], 0x57);
+  std::string stored;
+  Utf8ToCodePage(866, "\xD0\x90\xD0\x9E \xD0\x91\xD0\xB0\xD0\xBD\xD0\xBA", stored);
+  const int header = bytes[8] | (bytes[9] << 8);
+  EXPECT_EQ(std::string(bytes.begin() + header + 1, bytes.begin() + header + 1 + static_cast<long>(stored.size())),
+            stored);
+  // Opened without the choice the driver speaks again.
+  table.SetChosenCodePage(0);
+  table.Open();
+  EXPECT_EQ(table.CodePage(), 1252);
+  EXPECT_EQ(table.CodePageSourceText(), "language driver 0x57");
+}
+
 }  // namespace
 }  // namespace norvale::test
