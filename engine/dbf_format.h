@@ -189,3 +189,146 @@ inline constexpr int kDigitMemoPointerSize = 10;
 inline constexpr int kBinaryMemoPointerSize = 4;
 
 }  // namespace norvale::fmt
+
+// INDEX FILES (all integers little-endian; page numbers count 512-byte blocks,
+// page N lies at N * 512)
+//
+//   .ndx: block 0 is the index header; tree pages of 512 bytes.
+//   .mdx: blocks 0-3 are the file header and tag table; each tag has a header
+//         page of 1024 bytes (index header in its first 256); tree pages of
+//         1024 bytes.
+//
+// MDX FILE HEADER
+//
+//   offset size meaning
+//      0     1  version: 2 level 4, 3 level 7
+//      1     3  creation date: year - 1900, month, day
+//      4    16  file name without directory and extension, NUL-padded
+//     20     2  block size in 512-byte units (2)
+//     22     2  tree page length (1024)
+//     24     1  production flag (1)
+//     25     1  tag slots (48)
+//     26     1  tag entry size
+//     28     2  tags in use
+//     31     1  language driver id; 0 none
+//     32     4  next free block
+//     44     3  last update: year - 1900, month, day
+//    512     -  reserved tag slot (its byte 17 is 1); tag i at 512 + size * (i + 1)
+//
+// MDX TAG ENTRY          level 4        level 7
+//   header page block       0 (4)          0 (4)
+//   name, NUL-terminated    4 (11)         4 (33)
+//   key format             15             37
+//   forward tag 1, 2       16, 17         38, 39
+//   backward tag           18             40
+//   reserved (2)           19             41
+//   key type               20             42
+//
+// INDEX HEADER (an .ndx block 0; the first 256 bytes of an .mdx tag header)
+//
+//   offset size meaning
+//      0     4  root page
+//      4     4  page count (.ndx: next page to allocate)
+//      8     1  key format: 0x08 descending, 0x10 character, 0x40 unique,
+//               0x20 with 0x40 distinct
+//      9     1  key type "C", "N" ("D", "F" from elsewhere)
+//     10     2  0x5800 in .ndx, 0 in .mdx
+//     12     2  key length
+//     14     2  maximum entries per page
+//     16     2  numeric flag
+//     18     2  entry size
+//     20     2  2
+//     23     1  unique marker: 0x21 distinct, 1 unique
+//     24   220  key expression, NUL-terminated
+//    246     1  key present (1)
+//
+// TREE PAGE              .ndx                    .mdx
+//   entry count          0 (4)                   0 (4, low 16 bits read)
+//   entries from         4                       8
+//   entry layout         child 0-3, record 4-7,  record or child 0-3,
+//                        key from 8              key from 4
+//
+// An inner page holds its entry count of keyed entries and one more entry
+// that carries only the rightmost child.
+namespace norvale::fmt::idx {
+
+inline constexpr int kBlockSize = 512;
+inline constexpr int kNdxPageSize = 512;
+inline constexpr int kNdxPageHeader = 4;
+inline constexpr int kNdxEntryHeader = 8;
+inline constexpr int kNdxEntryChild = 0;
+inline constexpr int kNdxEntryRecord = 4;
+inline constexpr int kMdxHeaderSize = 2048;
+inline constexpr int kMdxHeaderBlocks = 4;
+inline constexpr int kMdxPageSize = 1024;
+inline constexpr int kMdxPageBlocks = 2;
+inline constexpr int kMdxPageHeader = 8;
+inline constexpr int kMdxEntryHeader = 4;
+inline constexpr int kMdxEntryLink = 0;
+inline constexpr int kPageEntryCount = 0;
+inline constexpr int kMaxTags = 47;
+inline constexpr int kMaxKeyLength = 100;
+
+inline constexpr int kMdxVersion = 0;
+inline constexpr uint8_t kMdxVersionLevel4 = 2;
+inline constexpr uint8_t kMdxVersionLevel7 = 3;
+inline constexpr int kMdxCreated = 1;
+inline constexpr int kMdxFileName = 4;
+inline constexpr int kMdxFileNameSize = 16;
+inline constexpr int kMdxBlockUnits = 20;
+inline constexpr int kMdxPageLength = 22;
+inline constexpr int kMdxProduction = 24;
+inline constexpr int kMdxTagSlots = 25;
+inline constexpr uint8_t kMdxTagSlotCount = 48;
+inline constexpr int kMdxTagEntrySize = 26;
+inline constexpr int kMdxTagsInUse = 28;
+inline constexpr int kMdxLanguageId = 31;
+inline constexpr int kMdxNextFreeBlock = 32;
+inline constexpr int kMdxUpdated = 44;
+inline constexpr int kMdxTagTable = 512;
+inline constexpr int kMdxReservedSlotMark = 17;
+inline constexpr int kTagEntrySize4 = 32;
+inline constexpr int kTagEntrySize7 = 44;  // a level-7 entry needs 43 bytes
+
+inline constexpr int kTagHeaderPage = 0;
+inline constexpr int kTagName = 4;
+inline constexpr int kTagNameSize4 = 11;
+inline constexpr int kTagNameSize7 = 33;
+inline constexpr int kTagKeyFormat4 = 15;
+inline constexpr int kTagKeyFormat7 = 37;
+inline constexpr int kTagReservedValue = 2;
+inline constexpr uint8_t kTagFormatKey = 0x10;
+
+inline constexpr int kRootPage = 0;
+inline constexpr int kPageCount = 4;
+inline constexpr int kKeyFormat = 8;
+inline constexpr uint8_t kFormatDescending = 0x08;
+inline constexpr uint8_t kFormatCharacter = 0x10;
+inline constexpr uint8_t kFormatDistinct = 0x20;
+inline constexpr uint8_t kFormatUnique = 0x40;
+inline constexpr int kKeyType = 9;
+inline constexpr int kNdxSignature = 10;
+inline constexpr uint16_t kNdxSignatureValue = 0x5800;
+inline constexpr int kKeyLength = 12;
+inline constexpr int kMaxEntries = 14;
+inline constexpr int kNumericFlag = 16;
+inline constexpr int kEntrySize = 18;
+inline constexpr int kConstantTwo = 20;
+inline constexpr int kUniqueMarker = 23;
+inline constexpr uint8_t kMarkerDistinct = 0x21;
+inline constexpr uint8_t kMarkerUnique = 1;
+inline constexpr int kExpression = 24;
+inline constexpr int kExpressionSize = 220;
+inline constexpr int kKeyPresent = 246;
+inline constexpr int kIndexHeaderSize = 256;
+
+// Decimal form of a numeric .mdx key: exponent byte, count/sign byte, digits.
+inline constexpr int kDecimalExponent = 0;
+inline constexpr int kDecimalCount = 1;
+inline constexpr int kDecimalDigits = 2;
+inline constexpr uint8_t kDecimalBias = 0x34;
+inline constexpr uint8_t kDecimalNegative = 0x80;
+inline constexpr int kDecimalKeyLength = 12;
+inline constexpr int kDoubleKeyLength = 8;
+
+}  // namespace norvale::fmt::idx

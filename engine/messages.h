@@ -25,4 +25,9 @@ inline constexpr const char* kCodePageUnknown = "Code page %d is not one that ca
 inline constexpr const char* kCpgWriteError = "Cannot write \"%s\": %s.";
 inline constexpr const char* kMemoFileMissing = "Memo file \"%s\" is missing: the value cannot be stored.";
 
+inline constexpr const char* kInvalidIndexType = "Invalid index type: can only be string or float.";
+inline constexpr const char* kTooManyIndexes = "Can not create index: too many indexes in file.";
+inline constexpr const char* kIndexDamaged = "Index file \"%s\" is damaged (%s); regenerate the index.";
+inline constexpr const char* kIndexLockTimeout = "Index file \"%s\" stays locked by another program; try again later.";
+
 }  // namespace norvale::msg

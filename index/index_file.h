@@ -1,0 +1,214 @@
+// TIndexFile: a single-index (.ndx, any extension but .mdx) or multiple-index
+// (.mdx, level 4 or 7) file with its B+-trees. It builds keys from table
+// records, keeps the trees in step with appends, edits, deletes and recalls,
+// creates, removes and rebuilds tags, and walks a tag in key order.
+//
+// Nothing read from the file is trusted: page numbers, counts, key lengths,
+// entry sizes and tag counts are checked, and a file that breaks them raises
+// EDbfError naming the file and saying to regenerate the index. Such a file
+// is never written from a page that could not be read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/index_link.h"
+#include "engine/language.h"
+#include "engine/paged_file.h"
+#include "index/index_defs.h"
+#include "index/index_page.h"
+
+namespace norvale {
+
+class TDbfFile;
+class TDbfIndexParser;
+
+enum TIndexUniqueness { iuNormal, iuUnique, iuDistinct };
+
+struct TIndexTagInfo {
+  std::string name;
+  std::string expression;
+  char keyType = 'C';
+  int keyLength = 0;
+  TIndexUniqueness uniqueness = iuNormal;
+  bool descending = false;
+};
+
+class TIndexFile : public TPagedFile, public TTableIndex {
+ public:
+  // Descents deeper than this are taken as a loop in a damaged file.
+  static constexpr int kMaxDepth = 32;
+  // How long a wait for another program's page lock may last.
+  static constexpr int kLockWaitMs = 30000;
+
+  // `table` is the table whose records the keys come from; it must outlive
+  // this object.
+  explicit TIndexFile(TDbfFile* table);
+  ~TIndexFile() override;
+
+  // Creates and initialises a new file when the mode creates one (or the
+  // file is empty and writable); otherwise reads and checks the existing
+  // one. Selects the first tag; updates all tags when there are two or more.
+  void Open();
+  void Close();
+
+  bool IsMultiple() const { return multiple_; }
+  int Level() const { return level_; }
+  // The language driver of a multiple-index header (0 none, or .ndx).
+  int LanguageId() const;
+  // Character keys compare by this collation from now on.
+  void SetCollation(const TCollation& collation) { collation_ = &collation; }
+  // A file that may not be edited takes no key changes (they succeed
+  // without effect).
+  void SetCanEdit(bool value) { canEdit_ = value; }
+  bool CanEdit() const { return canEdit_; }
+
+  int TagCount() const { return static_cast<int>(tags_.size()); }
+  TIndexTagInfo TagInfo(int tag) const;
+  // The tag of that name (case ignored); -1 when none. A single-index file
+  // has tag 0 under any name.
+  int IndexOfTag(const std::string& name) const;
+  // A tag out of range leaves the selection as it is.
+  void SelectTag(int tag);
+  int SelectedTag() const { return selected_; }
+  // All tags, or the selected one only; forced to selected only for a
+  // single-index file or fewer than two tags.
+  void SetUpdateAll(bool all) { updateAll_ = all; }
+  bool UpdatesAll() const { return updateAll_ && multiple_ && tags_.size() >= 2; }
+
+  // Adds a tag (a multiple-index file) or sets up the one index, with an
+  // empty tree, and selects it. The table must be open exclusively. Raises
+  // "Invalid index type..." for keys of other than text or number type and
+  // "Can not create index: too many indexes in file." when the tag table is
+  // full. Fill it with RebuildTag.
+  void CreateTag(const std::string& expression, const std::string& tagName, TIndexOptions options);
+  // Removes a tag; a single-index file is closed and deleted. Unknown names
+  // are ignored.
+  void DeleteTag(const std::string& tagName);
+  // Builds a tag's tree anew from every record of the table, in bulk: keys
+  // sorted, leaves written full, inner levels bottom-up. On failure the tag
+  // and its old tree stay as they were.
+  void RebuildTag(int tag);
+  // Re-initialises the file and rebuilds every tag the same way.
+  void RebuildAll();
+
+  // Each returns false when a distinct tag refuses the key; the message is
+  // then KeyViolationMessage() and every tag is as it was before.
+  bool AddRecordKey(int64_t recNo, const uint8_t* record);
+  void RemoveRecordKey(int64_t recNo, const uint8_t* record);
+  bool ChangeRecordKey(int64_t recNo, const uint8_t* before, const uint8_t* after);
+  // The same for the deletion flag: only distinct tags take or lose keys.
+  bool AddKeyOnRecall(int64_t recNo, const uint8_t* record);
+  void RemoveKeyOnDelete(int64_t recNo, const uint8_t* record);
+
+  // The key of a record as the selected tag stores it (empty when no tag is
+  // selected).
+  std::string BuildKey(const uint8_t* record);
+  // Visits tag `tag`'s entries in tree order until `visit` returns false.
+  void ForEachEntry(int tag, const std::function<bool(std::string_view key, uint32_t recNo)>& visit);
+  // The depth of a tag's tree (1: the root is a leaf).
+  int TreeDepth(int tag);
+
+  void Flush() override;
+
+  // TTableIndex
+  bool InsertKey(int64_t recNo, const uint8_t* record) override { return AddRecordKey(recNo, record); }
+  void DeleteKey(int64_t recNo, const uint8_t* record) override { RemoveRecordKey(recNo, record); }
+  bool UpdateKey(int64_t recNo, const uint8_t* before, const uint8_t* after) override {
+    return ChangeRecordKey(recNo, before, after);
+  }
+  bool RecordDeleted(int64_t recNo, const uint8_t* record) override {
+    RemoveKeyOnDelete(recNo, record);
+    return true;
+  }
+  bool RecordRecalled(int64_t recNo, const uint8_t* record) override { return AddKeyOnRecall(recNo, record); }
+  bool WriteError() const override { return TPagedFile::WriteError(); }
+  void ClearWriteError() override { TPagedFile::ClearWriteError(); }
+  std::string KeyViolationMessage() const override { return keyViolation_; }
+  void Reopen() override;
+  void CloseFile() override { Close(); }
+
+ private:
+  struct TTagState;
+  struct TStep {
+    TIndexPage* page;
+    int pos;
+  };
+  using TPath = std::vector<TStep>;
+  enum TModifyMode { mmNormal, mmDeletionFlag };
+  enum TInsertResult { irInserted, irSkipped, irRefused };
+  class TLockGuard;
+
+  [[noreturn]] void Damaged(const std::string& what) const;
+  void InitNewFile();
+  void ReadExistingFile();
+  void ReadTagHeader(TTagState& tag);
+  void PrepareTag(TTagState& tag);
+  void ParseTagExpression(TTagState& tag);
+  int TagEntrySize() const { return tagEntrySize_; }
+  int MaxTags() const;
+  uint8_t* TagEntry(int slot);
+  std::string BaseName() const;
+
+  // Key building and comparison for one tag.
+  bool MakeKey(TTagState& tag, const uint8_t* record, std::string& key);
+  int Compare(const TTagState& tag, const uint8_t* a, const uint8_t* b) const;
+
+  // Pages.
+  TIndexPage* Page(TTagState& tag, uint32_t block);
+  TIndexPage* NewPage(TTagState& tag);
+  uint32_t AllocateBlock(TTagState& tag);
+  void WriteTagHeader(TTagState& tag, bool now);
+  void WriteFileHeader();
+  void WriteModifiedPages();
+  void DropCache();
+  void TrimCache();
+  void BeginOperation();
+  void EndOperation();
+
+  // Trees.
+  int SearchPage(const TTagState& tag, const TIndexPage& page, const uint8_t* key, bool upper) const;
+  void Descend(TTagState& tag, const uint8_t* key, bool upper, bool split, TPath& path);
+  bool IsFull(const TTagState& tag, const TIndexPage& page) const;
+  void SplitChild(TTagState& tag, TPath& path, TIndexPage*& page, const uint8_t* key, bool upper);
+  bool NextLeaf(TTagState& tag, TPath& path);
+  void PropagateMax(TTagState& tag, TPath& path, size_t level, const uint8_t* key);
+  void RemoveFromParent(TTagState& tag, TPath& path, size_t level);
+  TInsertResult InsertEntry(TTagState& tag, const std::string& key, uint32_t recNo, uint32_t* holder);
+  bool RemoveEntry(TTagState& tag, const std::string& key, uint32_t recNo);
+  void ResetTree(TTagState& tag);
+  void BulkBuild(TTagState& tag);
+  void WalkPage(TTagState& tag, uint32_t block, int depth, std::vector<uint32_t>& visited,
+                const std::function<bool(std::string_view, uint32_t)>& visit, bool& go);
+
+  // Per-tag key work with the tag rules (uniqueness, modify mode).
+  bool TagAdd(TTagState& tag, uint32_t recNo, const uint8_t* record, bool* inserted);
+  bool TagRemove(TTagState& tag, uint32_t recNo, const uint8_t* record);
+  std::vector<int> TagsToUpdate() const;
+  bool AddKeys(int64_t recNo, const uint8_t* record);
+  void RemoveKeys(int64_t recNo, const uint8_t* record);
+  void PrepareViolation(TTagState& tag, const std::string& key, uint32_t holder);
+
+  TDbfFile* table_;
+  bool multiple_ = false;
+  int level_ = 4;
+  int tagEntrySize_ = 0;
+  TIndexGeometry base_;
+  std::vector<std::unique_ptr<TTagState>> tags_;
+  std::map<uint32_t, std::unique_ptr<TIndexPage>> cache_;
+  std::map<uint32_t, int> locks_;
+  int selected_ = -1;
+  bool updateAll_ = true;
+  bool canEdit_ = true;
+  TModifyMode modifyMode_ = mmNormal;
+  const TCollation* collation_ = nullptr;
+  std::string keyViolation_;
+  int depth_ = 0;  // nesting of public operations
+};
+
+}  // namespace norvale
