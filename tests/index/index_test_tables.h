@@ -16,8 +16,10 @@ namespace norvale::test {
 struct TIndexedTable {
   TTempDir dir;
   TTableImage image;
-  std::unique_ptr<TDbfFile> table;
+  // Declared first so that the table, which tells its indexes when it
+  // closes, goes before them.
   std::vector<std::unique_ptr<TIndexFile>> indexes;
+  std::unique_ptr<TDbfFile> table;
 
   explicit TIndexedTable(std::vector<TFieldSpec> fields, uint8_t versionByte = 0x03) {
     image.versionByte = versionByte;
