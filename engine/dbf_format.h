@@ -319,6 +319,7 @@ inline constexpr uint8_t kMarkerDistinct = 0x21;
 inline constexpr uint8_t kMarkerUnique = 1;
 inline constexpr int kExpression = 24;
 inline constexpr int kExpressionSize = 220;
+inline constexpr int kFilterPresent = 245;  // a FOR condition restricts the tag
 inline constexpr int kKeyPresent = 246;
 inline constexpr int kIndexHeaderSize = 256;
 

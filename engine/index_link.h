@@ -23,6 +23,9 @@ class TTableIndex {
   virtual std::string KeyViolationMessage() const = 0;
   virtual void Reopen() = 0;
   virtual void CloseFile() = 0;
+  // Writes every changed page and header, so that the index on disk never
+  // lags behind the records it describes; a failure shows in WriteError().
+  virtual void Flush() = 0;
 };
 
 }  // namespace norvale

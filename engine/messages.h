@@ -21,6 +21,10 @@ inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer valu
 
 inline constexpr const char* kCannotOpenFile = "Cannot open file \"%s\": %s.";
 inline constexpr const char* kValueDoesNotFit = "Value %s does not fit field %s (width %d, %d decimals).";
+inline constexpr const char* kIndexFiltered =
+    "Tag %s of \"%s\" holds only the records a condition selects, which this program cannot evaluate.";
+inline constexpr const char* kIndexInMemory = "A table held in memory keeps no index files.";
+inline constexpr const char* kIndexNeedsExpression = "A new index needs a key expression.";
 inline constexpr const char* kCodePageUnknown = "Code page %d is not one that can be named here.";
 inline constexpr const char* kCpgWriteError = "Cannot write \"%s\": %s.";
 inline constexpr const char* kMemoFileMissing = "Memo file \"%s\" is missing: the value cannot be stored.";

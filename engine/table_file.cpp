@@ -665,6 +665,43 @@ void TDbfFile::AssignAutoIncValues(uint8_t* buffer) {
   if (shared_) ReleasePageLock(0);
 }
 
+void TDbfFile::RemoveIndex(TTableIndex* index) {
+  indexes_.erase(std::remove(indexes_.begin(), indexes_.end(), index), indexes_.end());
+}
+
+void TDbfFile::MarkIndexMaintained(const std::string& path) {
+  if (path == unmaintainedIndex_) unmaintainedIndex_.clear();
+}
+
+void TDbfFile::SetProductionIndexFlag(bool present) {
+  if (version_ == xFoxPro) return;  // FoxPro's flag names a .cdx
+  BeginChange();
+  const bool locked = AcquirePageLock(0, true);
+  ReloadHeader();
+  CorrectHeader();
+  header_[kIndexFlag] = present ? 1 : 0;
+  unlinkIndex_ = false;
+  StoreHeader();
+  FlushHeader();
+  if (locked) ReleasePageLock(0);
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
+}
+
+void TDbfFile::FlushIndexes() {
+  bool failed = false;
+  for (TTableIndex* index : indexes_) {
+    index->Flush();
+    if (index->WriteError()) {
+      index->ClearWriteError();
+      failed = true;
+    }
+  }
+  if (failed) throw EDbfWriteError(msg::kWriteErrorIndexes);
+}
+
 void TDbfFile::RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo) {
   for (size_t i = 0; i < upTo && i < indexes_.size(); ++i) indexes_[i]->DeleteKey(recNo, buffer);
 }
@@ -748,8 +785,10 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
     ChangeHeaderCount(-1);
     ClearWriteError();
     RemoveKeys(recNo, buffer, indexes_.size());
+    for (TTableIndex* index : indexes_) index->Flush();
     throw EDbfWriteError(msg::kWriteError);
   }
+  FlushIndexes();
   return recNo;
 }
 
@@ -787,8 +826,12 @@ void TDbfFile::WriteBackRecord(int64_t recNo, uint8_t* buffer) {
   ReleasePageLock(recNo);
   if (WriteError()) {
     ClearWriteError();
+    // The record on disk is the old one: so must its keys be.
+    for (size_t j = indexes_.size(); j-- > 0;) indexes_[j]->UpdateKey(recNo, buffer, prevRecord_.data());
+    for (TTableIndex* index : indexes_) index->Flush();
     throw EDbfWriteError(msg::kWriteError);
   }
+  FlushIndexes();
 }
 
 void TDbfFile::RecallRecord(int64_t recNo) {
@@ -800,8 +843,15 @@ void TDbfFile::RecallRecord(int64_t recNo) {
   WritePage(recNo, stored.data());
   if (WriteError()) {
     ClearWriteError();
+    // Still deleted on disk: the keys the recall gave go again.
+    stored[0] = kDeleted;
+    for (TTableIndex* index : indexes_) {
+      index->RecordDeleted(recNo, stored.data());
+      index->Flush();
+    }
     throw EDbfWriteError(msg::kWriteError);
   }
+  FlushIndexes();
   // A later write-back compares keys with the record as it now stands.
   if (prevRecord_.size() == stored.size()) prevRecord_[0] = kLive;
 }

@@ -151,6 +151,13 @@ class TDbfFile : public TPagedFile {
 
   // Index files kept in step with the records (owned by the caller's layer).
   void AddIndex(TTableIndex* index) { indexes_.push_back(index); }
+  void RemoveIndex(TTableIndex* index);
+  // The index UnmaintainedIndexFile() names is kept current after all (the
+  // index layer opened it); the table need not open read-only for it.
+  void MarkIndexMaintained(const std::string& path);
+  // Sets header byte 28, which tells other programs whether the table has a
+  // production index, and writes the header.
+  void SetProductionIndexFlag(bool present);
   const std::vector<TTableIndex*>& Indexes() const { return indexes_; }
 
  private:
@@ -167,6 +174,9 @@ class TDbfFile : public TPagedFile {
   void StampLockField(uint8_t* buffer);
   void AssignAutoIncValues(uint8_t* buffer);
   void RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo);
+  // Writes the indexes' changed pages at the end of a change; raises the
+  // index write error when one of them failed.
+  void FlushIndexes();
   void ChangeHeaderCount(int delta);
   // Brings the header's repairs and today's date to the file before the
   // first change of this open; later changes find it done.

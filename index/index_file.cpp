@@ -356,6 +356,7 @@ TIndexTagInfo TIndexFile::TagInfo(int tag) const {
   info.keyLength = t.geometry.keyLength;
   info.uniqueness = t.uniqueness;
   info.descending = t.descending;
+  info.filtered = t.header.size() > ix::kFilterPresent && t.header[ix::kFilterPresent] != 0;
   return info;
 }
 
@@ -446,6 +447,13 @@ int TIndexFile::Compare(const TTagState& tag, const uint8_t* a, const uint8_t* b
     case ckDecimal: r = CompareDecimal(a, b, tag.geometry.keyLength); break;
   }
   return tag.descending ? -r : r;
+}
+
+int TIndexFile::CompareKeys(int tag, std::string_view a, std::string_view b) const {
+  const TTagState& t = *tags_.at(static_cast<size_t>(tag));
+  const size_t length = static_cast<size_t>(t.geometry.keyLength);
+  if (a.size() < length || b.size() < length) return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  return Compare(t, reinterpret_cast<const uint8_t*>(a.data()), reinterpret_cast<const uint8_t*>(b.data()));
 }
 
 // ---------------------------------------------------------------- pages

@@ -37,6 +37,9 @@ struct TIndexTagInfo {
   int keyLength = 0;
   TIndexUniqueness uniqueness = iuNormal;
   bool descending = false;
+  // Written elsewhere with a condition on the records it holds, which this
+  // program does not evaluate.
+  bool filtered = false;
 };
 
 class TIndexFile : public TPagedFile, public TTableIndex {
@@ -113,6 +116,9 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   void ForEachEntry(int tag, const std::function<bool(std::string_view key, uint32_t recNo)>& visit);
   // The depth of a tag's tree (1: the root is a leaf).
   int TreeDepth(int tag);
+  // How two keys of tag `tag` compare in its order (negative, 0, positive);
+  // keys shorter than the key length compare as unequal to any full key.
+  int CompareKeys(int tag, std::string_view a, std::string_view b) const;
 
   void Flush() override;
 
