@@ -27,6 +27,9 @@ inline constexpr const char* kReadOnlySizeMismatch =
 inline constexpr const char* kReadOnlyIndex =
     "The index file \"%s\" belongs to this table, but this program cannot keep it current. The table is opened "
     "read-only; edited anyway, the index will be out of date for the programs that use it.";
+inline constexpr const char* kReadOnlyDamagedIndex =
+    "The index file \"%s\" belongs to this table, but this program cannot keep it current: %s The table is opened read-only; "
+    "edited anyway, the index will be out of date for the programs that use it.";
 inline constexpr const char* kReadOnlyCodePage = "The table's code page %d cannot be converted, so the table is opened read-only.";
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
 

@@ -224,6 +224,15 @@ void TDbfTable::InternalOpen() {
   }
 
   auto file = std::make_unique<TDbfFile>();
+  // The index files opened with the table refer to it: they go first when
+  // the open fails before the table is kept.
+  struct TIndexGuard {
+    std::unique_ptr<TTableIndexes>& indexes;
+    bool armed = true;
+    ~TIndexGuard() {
+      if (armed) indexes.reset();
+    }
+  } indexGuard{indexFiles_};
   TPagedFileMode mode;
   if (storage_ == stoMemory) {
     mode = amMemoryOpen;
@@ -237,10 +246,12 @@ void TDbfTable::InternalOpen() {
   file->SetDetectCodePage(detectCodePage_);
   OpenFileGuarded(*file, fileName, mode);
   if (file->GiveUp()) {
+    indexFiles_.reset();
     file->Close();
     throw EAbort();
   }
   dbfFile_ = std::move(file);
+  indexGuard.armed = false;
   recordSize_ = dbfFile_->RecordLength();
 
   tableLevel_ = dbfFile_->TableLevel();
@@ -302,7 +313,9 @@ void TDbfTable::OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPa
   }
   file.SetMode(mode);
   file.Open();
-  if (!onDisk || mode == amReadOnly || file.GiveUp()) return;
+  if (!onDisk || file.GiveUp()) return;
+  OpenIndexFiles(file);
+  if (mode == amReadOnly) return;
 
   TReadOnlyCause cause = rcNone;
   std::string reason;
@@ -312,17 +325,37 @@ void TDbfTable::OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPa
     reason = FormatMessage(msg::kReadOnlySizeMismatch, fileName.c_str(), file.HeaderRecordCount(), file.RecordCount());
   } else if (!file.UnmaintainedIndexFile().empty()) {
     cause = rcUnmaintainedIndex;
-    reason = FormatMessage(msg::kReadOnlyIndex, file.UnmaintainedIndexFile().c_str());
+    reason = indexOpenError_.empty() ? FormatMessage(msg::kReadOnlyIndex, file.UnmaintainedIndexFile().c_str())
+                                     : FormatMessage(msg::kReadOnlyDamagedIndex, file.UnmaintainedIndexFile().c_str(),
+                                                     indexOpenError_.c_str());
   }
   if (cause == rcNone) return;
   if (OnOpenReadOnly) OnOpenReadOnly(*this, cause, reason, editAnyway);
   if (editAnyway && cause == rcUnmaintainedIndex) return;
   // Nothing was written by the first open, so a second one read-only
   // leaves the file exactly as it was.
+  indexFiles_.reset();
   file.Close();
   file.SetMode(amReadOnly);
   file.Open();
+  OpenIndexFiles(file);
   SetReadOnlyCause(cause, std::move(reason));
+}
+
+void TDbfTable::OpenIndexFiles(TDbfFile& file) {
+  indexFiles_.reset();
+  indexOpenError_.clear();
+  auto indexes = std::make_unique<TTableIndexes>(file);
+  indexes->onLocaleError = OnLocaleError;
+  try {
+    indexes->OpenProduction();
+  } catch (const EDbfError& e) {
+    // The table stays readable; the index is named as one nobody keeps
+    // current, with what is wrong with it.
+    indexOpenError_ = e.what();
+  }
+  if (indexOpenError_.empty()) indexOpenError_ = indexes->UnmaintainedReason();
+  indexFiles_ = std::move(indexes);
 }
 
 void TDbfTable::InternalClose() {
@@ -333,6 +366,7 @@ void TDbfTable::InternalClose() {
   fileFields_.clear();
   if (dbfFile_) {
     if (editRecNo_ > 0) dbfFile_->UnlockRecord(editRecNo_);
+    indexFiles_.reset();
     dbfFile_->Close();
   }
   dbfFile_.reset();

@@ -25,6 +25,7 @@
 #include "engine/field_codec.h"
 #include "engine/language.h"
 #include "engine/paged_file.h"
+#include "index/table_indexes.h"
 #include "index/index_defs.h"
 #include "platform/text_codec.h"
 
@@ -154,6 +155,8 @@ class TDbfTable : public TDataSet {
   // --- state for callers
   TDbfFile* DbfFile() const { return dbfFile_.get(); }
   TVirtualCursor* Cursor() const { return cursor_.get(); }
+  // The open table's index files (null while closed).
+  TTableIndexes* IndexFiles() const { return indexFiles_.get(); }
   // Why the open table cannot be written (rcNone when it can), and the
   // sentence that says so.
   TReadOnlyCause ReadOnlyCause() const { return readOnlyCause_; }
@@ -264,6 +267,9 @@ class TDbfTable : public TDataSet {
   void CheckClosed() const;
   void BuildFieldDefs(const TDbfFile& file);
   void DetermineTranslationMode();
+  // Opens the production index the header announces, remembering why when
+  // it cannot be read.
+  void OpenIndexFiles(TDbfFile& file);
   void SetReadOnlyCause(TReadOnlyCause cause, std::string reason);
   // Opens `file` for writing unless something says it must not be written;
   // then read-only, with the cause kept.
@@ -314,6 +320,9 @@ class TDbfTable : public TDataSet {
   bool detectCodePage_ = true;
   // Table text to UTF-8, resolved once per open.
   std::unique_ptr<TCodePageDecoder> decoder_;
+  std::unique_ptr<TTableIndexes> indexFiles_;
+  // Why the production index could not be opened (empty when it could).
+  std::string indexOpenError_;
   int recordSize_ = 0;
   bool rebuildingDefs_ = false;
   TReadOnlyCause readOnlyCause_ = rcNone;
