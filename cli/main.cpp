@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_messages.h"
+#include "cli/index_command.h"
 #include "cli/record_writer.h"
 #include "cli/repair_command.h"
 #include "engine/code_page_choice.h"
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
     "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage CP] [--no-detect] [--where EXPR]\n"
     "       norvale-cli repair TABLE [--dry-run]\n"
     "       norvale-cli check TABLE\n"
+    "       norvale-cli index TABLE | index keys|create|drop ... | reindex TABLE (norvale-cli index --help)\n"
     "  CP: a code page number (866, 1251, 65001) or name (cp866, UTF-8, ISO-8859-2)\n";
 
 struct TArguments {
@@ -134,6 +136,8 @@ void PrintInfo(TDbfFile& table, const TCodePageDecoder& text) {
 int Run(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "repair") == 0 || std::strcmp(argv[1], "check") == 0))
     return RunRepairCommand(argc, argv);
+  if (argc >= 2 && (std::strcmp(argv[1], "index") == 0 || std::strcmp(argv[1], "reindex") == 0))
+    return RunIndexCommand(argc, argv);
   const TArguments args = Parse(argc, argv);
   try {
     TDbfFile table;

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "cli/index_command.h"
 #include "engine/table_repair.h"
 
 namespace norvale::cli {
@@ -60,14 +62,24 @@ int RunRepairCommand(int argc, char** argv) {
   const TTableInspection& found = outcome.inspection;
   for (const TTableFinding& finding : found.findings)
     std::printf("%s: %s\n", finding.message.c_str(), Outcome(finding, mode, outcome).c_str());
-  if (outcome.error.empty() && found.findings.empty()) std::printf("no damage found\n");
+  // The indexes are checked against the records once the header reads.
+  std::vector<std::string> indexProblems;
+  if (mode == TRepairMode::kCheck && outcome.error.empty() && !found.HasUnfixable()) {
+    try {
+      indexProblems = CheckTableIndexes(table);
+    } catch (const std::exception& e) {
+      indexProblems.push_back(std::string("index: ") + e.what());
+    }
+    for (const std::string& problem : indexProblems) std::printf("index %s\n", problem.c_str());
+  }
+  if (outcome.error.empty() && found.findings.empty() && indexProblems.empty()) std::printf("no damage found\n");
   if (!outcome.backupPath.empty()) std::printf("the original header is saved in %s\n", outcome.backupPath.c_str());
   std::fflush(stdout);
   if (!outcome.error.empty()) {
     std::fprintf(stderr, "norvale-cli: %s: %s\n", table.c_str(), outcome.error.c_str());
     return 1;
   }
-  if (mode == TRepairMode::kCheck) return found.findings.empty() ? 0 : 1;
+  if (mode == TRepairMode::kCheck) return found.findings.empty() && indexProblems.empty() ? 0 : 1;
   return found.HasUnfixable() ? 1 : 0;
 }
 
