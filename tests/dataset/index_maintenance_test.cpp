@@ -1,0 +1,198 @@
+// The production index kept current through the table object: every append,
+// edit, delete and recall reaches the .mdx at once, a damaged .mdx makes the
+// table read-only with the reason instead of breaking it, and two processes
+// writing one shared table leave both tags whole.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dataset/dbf_table.h"
+#include "engine/table_file.h"
+#include "index/table_indexes.h"
+#include "tests/support/test_support.h"
+
+namespace norvale::test {
+namespace {
+
+// t.dbf with NAME C(10), QTY N(6) and a production index of two tags made
+// through the index administration.
+std::string WriteIndexedTable(const TTempDir& dir, int records) {
+  TTableImage t;
+  t.versionByte = 0x03;
+  t.fields = {{"NAME", 'C', 10}, {"QTY", 'N', 6}};
+  for (int i = 0; i < records; ++i) {
+    char qty[8];
+    std::snprintf(qty, sizeof qty, "%6d", (i * 37) % 101);
+    t.records.push_back(t.Record({"n" + std::to_string((i * 7) % 13), qty}));
+  }
+  const std::string path = dir.File("t.dbf");
+  WriteFile(path, t.Bytes());
+  TDbfFile file;
+  file.SetFileName(path);
+  file.SetMode(amExclusiveOpen);
+  file.Open();
+  TTableIndexes indexes(file);
+  indexes.AttachIndex("NAME", "NAME", 0, true);
+  indexes.AttachIndex("QTY", "QTY", 0, true);
+  return path;
+}
+
+// The (key, recno) pairs of a tag, in index order, read from the file anew.
+std::vector<std::pair<std::string, uint32_t>> Entries(const std::string& path, const std::string& tag) {
+  TDbfFile file;
+  file.SetFileName(path);
+  file.SetMode(amReadOnly);
+  file.Open();
+  TTableIndexes indexes(file);
+  indexes.OpenProduction();
+  std::vector<std::pair<std::string, uint32_t>> entries;
+  int i = -1;
+  TIndexFile* mdx = indexes.Find(tag, &i);
+  EXPECT_NE(mdx, nullptr);
+  if (!mdx) return entries;
+  mdx->ForEachEntry(i, [&](std::string_view key, uint32_t recNo) {
+    entries.emplace_back(std::string(key), recNo);
+    return true;
+  });
+  return entries;
+}
+
+std::vector<uint32_t> RecNos(const std::vector<std::pair<std::string, uint32_t>>& entries) {
+  std::vector<uint32_t> recNos;
+  for (const auto& e : entries) recNos.push_back(e.second);
+  return recNos;
+}
+
+TEST(IndexMaintenance, EveryChangeReachesTheProductionIndexAtOnce) {
+  TTempDir dir;
+  const std::string path = WriteIndexedTable(dir, 3);  // n0, n7, n1
+  TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  ASSERT_TRUE(table.CanModify()) << table.ReadOnlyReason();
+  EXPECT_EQ(RecNos(Entries(path, "NAME")), (std::vector<uint32_t>{1, 3, 2}));
+
+  table.Append();
+  table.FieldByName("NAME").SetAsString("a");
+  table.FieldByName("QTY").SetAsInteger(500);
+  table.Post();
+  // Read by another open while this one stays open: the pages are on disk.
+  EXPECT_EQ(RecNos(Entries(path, "NAME")), (std::vector<uint32_t>{4, 1, 3, 2}));
+  EXPECT_EQ(RecNos(Entries(path, "QTY")).back(), 4u);
+
+  table.SetRecNo(1);
+  table.Edit();
+  table.FieldByName("NAME").SetAsString("zz");
+  table.Post();
+  EXPECT_EQ(RecNos(Entries(path, "NAME")), (std::vector<uint32_t>{4, 3, 2, 1}));
+
+  // A normal index keeps a deleted record's key; recalling changes nothing.
+  table.SetShowDeleted(true);
+  table.SetRecNo(2);
+  table.Delete();
+  EXPECT_EQ(RecNos(Entries(path, "NAME")), (std::vector<uint32_t>{4, 3, 2, 1}));
+  table.SetRecNo(2);
+  table.Undelete();
+  EXPECT_EQ(RecNos(Entries(path, "NAME")), (std::vector<uint32_t>{4, 3, 2, 1}));
+  table.Close();
+}
+
+TEST(IndexMaintenance, ADamagedIndexMakesTheTableReadOnlyWithTheReason) {
+  TTempDir dir;
+  const std::string path = WriteIndexedTable(dir, 3);
+  std::vector<uint8_t> mdx = ReadFile(dir.File("t.mdx"));
+  // The first tag's header page number points far past the file.
+  mdx[544] = 0xFF;
+  mdx[545] = 0xFF;
+  mdx[546] = 0x0F;
+  WriteFile(dir.File("t.mdx"), mdx);
+  const std::vector<uint8_t> before = ReadFile(path);
+  TDbfTable table;
+  table.SetTableName(path);
+  std::string said;
+  table.OnOpenReadOnly = [&](TDbfTable&, TReadOnlyCause cause, const std::string& message, bool&) {
+    EXPECT_EQ(cause, rcUnmaintainedIndex);
+    said = message;
+  };
+  table.Open();
+  EXPECT_FALSE(table.CanModify());
+  EXPECT_NE(said.find("t.mdx"), std::string::npos) << said;
+  EXPECT_NE(said.find("regenerate"), std::string::npos) << said;
+  table.First();
+  EXPECT_EQ(table.FieldByName("NAME").AsString(), "n0");
+  table.Close();
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+// Appends `count` records and edits every third one, in a process of its own.
+[[noreturn]] void Writer(const std::string& path, const std::string& prefix, int count) {
+  int status = 0;
+  try {
+    TDbfTable table;
+    table.SetTableName(path);
+    table.Open();
+    for (int i = 0; i < count; ++i) {
+      table.Append();
+      table.FieldByName("NAME").SetAsString(prefix + std::to_string(i % 17));
+      table.FieldByName("QTY").SetAsInteger(i);
+      table.Post();
+      if (i % 3 == 0) {
+        table.Edit();
+        table.FieldByName("QTY").SetAsInteger(1000 + i);
+        table.Post();
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "writer %s: %s\n", prefix.c_str(), e.what());
+    status = 1;
+  }
+  _exit(status);
+}
+
+TEST(IndexMaintenance, TwoProcessesWritingKeepBothTagsWhole) {
+  TTempDir dir;
+  const std::string path = WriteIndexedTable(dir, 10);
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) Writer(path, c == 0 ? "a" : "b", 150);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  // One entry per record in each tag, each with the key its record gives.
+  TDbfFile file;
+  file.SetFileName(path);
+  file.SetMode(amReadOnly);
+  file.Open();
+  ASSERT_EQ(file.RecordsInFile(), 310);
+  TTableIndexes indexes(file);
+  indexes.OpenProduction();
+  ASSERT_NE(indexes.Production(), nullptr);
+  TIndexFile& mdx = *indexes.Production();
+  std::vector<uint8_t> record(static_cast<size_t>(file.RecordLength()));
+  for (int tag = 0; tag < mdx.TagCount(); ++tag) {
+    mdx.SelectTag(tag);
+    std::multiset<std::pair<std::string, uint32_t>> wanted, held;
+    for (int64_t r = 1; r <= file.RecordsInFile(); ++r) {
+      ASSERT_TRUE(file.ReadRecord(r, record.data()));
+      wanted.emplace(mdx.BuildKey(record.data()), static_cast<uint32_t>(r));
+    }
+    mdx.ForEachEntry(tag, [&](std::string_view key, uint32_t recNo) {
+      held.emplace(std::string(key), recNo);
+      return true;
+    });
+    EXPECT_EQ(held, wanted) << mdx.TagInfo(tag).name;
+  }
+}
+
+}  // namespace
+}  // namespace norvale::test
