@@ -130,12 +130,16 @@ TEST(IndexMaintenance, ADamagedIndexMakesTheTableReadOnlyWithTheReason) {
 }
 
 // Appends `count` records and edits every third one, in a process of its own.
-[[noreturn]] void Writer(const std::string& path, const std::string& prefix, int count) {
+// Both open before either writes: an open that meets another program's
+// append half-way sees a size that disagrees with the header.
+[[noreturn]] void Writer(const std::string& path, const std::string& prefix, int count, int ready, int go) {
   int status = 0;
   try {
     TDbfTable table;
     table.SetTableName(path);
     table.Open();
+    char c = 'r';
+    if (write(ready, &c, 1) != 1 || read(go, &c, 1) != 1) _exit(3);
     for (int i = 0; i < count; ++i) {
       table.Append();
       table.FieldByName("NAME").SetAsString(prefix + std::to_string(i % 17));
@@ -157,12 +161,18 @@ TEST(IndexMaintenance, ADamagedIndexMakesTheTableReadOnlyWithTheReason) {
 TEST(IndexMaintenance, TwoProcessesWritingKeepBothTagsWhole) {
   TTempDir dir;
   const std::string path = WriteIndexedTable(dir, 10);
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
     children[c] = fork();
     ASSERT_GE(children[c], 0);
-    if (children[c] == 0) Writer(path, c == 0 ? "a" : "b", 150);
+    if (children[c] == 0) Writer(path, c == 0 ? "a" : "b", 150, ready[1], go[0]);
   }
+  char c = 0;
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(write(go[1], "gg", 2), 2);
   for (pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
