@@ -11,6 +11,7 @@
 
 #include "engine/exceptions.h"
 #include "engine/table_file.h"
+#include "index/index_keys.h"
 #include "index/table_indexes.h"
 #include "platform/text_codec.h"
 
@@ -116,26 +117,10 @@ void AppendJsonString(std::string& out, const std::string& utf8) {
 // The number a numeric or date key stands for: the 12-byte decimal form of
 // multiple-index files, else an 8-byte double.
 double KeyNumber(std::string_view key, bool decimalForm) {
-  if (!decimalForm) {
-    double d = 0;
-    if (key.size() >= sizeof d) std::memcpy(&d, key.data(), sizeof d);
-    return d;
-  }
-  if (key.size() < 2) return 0;
-  const auto* k = reinterpret_cast<const unsigned char*>(key.data());
-  const int exponent = int(k[0]) - 0x34;
-  const bool negative = (k[1] & 0x80) != 0;
-  const int digits = ((k[1] & 0x7F) / 8) * 2;
-  std::string text = negative ? "-0." : "0.";
-  bool any = false;
-  for (int i = 0; i < digits && 2 + i / 2 < int(key.size()); ++i) {
-    const int d = i % 2 == 0 ? k[2 + i / 2] >> 4 : k[2 + i / 2] & 0x0F;
-    text += static_cast<char>('0' + (d > 9 ? 0 : d));
-    any = true;
-  }
-  if (!any) return 0;
-  text += "e" + std::to_string(exponent);
-  return std::strtod(text.c_str(), nullptr);
+  if (decimalForm) return key.size() >= 12 ? DoubleFromDecimal(reinterpret_cast<const uint8_t*>(key.data())) : 0;
+  double d = 0;
+  if (key.size() >= sizeof d) std::memcpy(&d, key.data(), sizeof d);
+  return d;
 }
 
 void AppendNumber(std::string& out, double v) {
