@@ -143,12 +143,13 @@ int main() {
                 Median(ours), Median(gdal), Median(ours) / Median(gdal));
   }
 
+  const int appends = std::getenv("NORVALE_BENCH_APPENDS") ? std::atoi(std::getenv("NORVALE_BENCH_APPENDS")) : 100000;
   std::vector<double> plain, indexed;
   for (int run = 0; run < 3; ++run) {
-    plain.push_back(Appends(dir, false, 100000));
-    indexed.push_back(Appends(dir, true, 100000));
+    plain.push_back(Appends(dir, false, appends));
+    indexed.push_back(Appends(dir, true, appends));
   }
-  std::printf("100000 appends: without indexes %.3f s, with two tags %.3f s, ratio %.2f (target at most 3)\n",
+  std::printf("%d appends: without indexes %.3f s, with two tags %.3f s, ratio %.2f (target at most 3)\n", appends,
               Median(plain), Median(indexed), Median(indexed) / Median(plain));
   return 0;
 }

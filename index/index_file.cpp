@@ -15,6 +15,7 @@
 #include "engine/table_file.h"
 #include "expr/expr_messages.h"
 #include "expr/table_parser.h"
+#include "index/index_file_state.h"
 #include "index/index_keys.h"
 #include "index/index_tag.h"
 #include "platform/ascii.h"
@@ -24,55 +25,28 @@ namespace norvale {
 
 namespace ix = fmt::idx;
 
-enum TCompareKind { ckCharacter, ckDouble, ckDecimal };
 
-struct TIndexFile::TTagState {
-  uint32_t headerBlock = 0;  // .mdx: the tag header page; .ndx: 0
-  std::vector<uint8_t> header;
-  bool headerModified = false;
-  std::unique_ptr<TDbfIndexParser> parser;
-  std::string parseError;
-  TIndexGeometry geometry;
-  char keyType = 'C';
-  TIndexUniqueness uniqueness = iuNormal;
-  bool descending = false;
-  TCompareKind compare = ckCharacter;
-  std::string name;
-  std::string expression;
-
-  uint32_t Root() const { return GetLE32(header.data() + ix::kRootPage); }
-  void SetRoot(uint32_t block) { PutLE32(header.data() + ix::kRootPage, block); }
-};
-
-// Holds a page lock of another program's view for one scope. Locks count
-// per block, so a nested take of the same block does not release the outer.
+// Holds a lock of another program's view for one scope. Locks count per
+// block, so a nested take of the same block does not release the outer. The
+// pages an operation changes are locked as they change and stay locked, with
+// their new bytes unwritten, until its outermost lock ends.
 class TIndexFile::TLockGuard {
  public:
   TLockGuard(TIndexFile& file, uint32_t block) : file_(file), block_(block) {
     if (!file_.IsShared()) return;
-    int& count = file_.locks_[block_];
-    if (count == 0) {
-      const auto start = std::chrono::steady_clock::now();
-      while (!file_.AcquirePageLock(block_, false)) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(kLockWaitMs)) {
-          file_.locks_.erase(block_);
-          throw EDbfError(FormatMessage(msg::kIndexLockTimeout, file_.BaseName().c_str()));
-        }
-        SleepMs(10);
-      }
-    }
-    ++count;
+    file_.LockBlock(block_);
+    ++file_.activeGuards_;
     held_ = true;
   }
   ~TLockGuard() {
     if (!held_) return;
-    auto it = file_.locks_.find(block_);
-    if (it != file_.locks_.end() && --it->second == 0) {
+    if (--file_.activeGuards_ == 0) {
       // What others read after our release must be what we wrote.
       file_.WriteModifiedPages();
-      file_.ReleasePageLock(block_);
-      file_.locks_.erase(it);
+      for (auto it = file_.pageLocks_.rbegin(); it != file_.pageLocks_.rend(); ++it) file_.UnlockBlock(*it);
+      file_.pageLocks_.clear();
     }
+    file_.UnlockBlock(block_);
   }
   TLockGuard(const TLockGuard&) = delete;
   TLockGuard& operator=(const TLockGuard&) = delete;
@@ -82,6 +56,36 @@ class TIndexFile::TLockGuard {
   uint32_t block_;
   bool held_ = false;
 };
+
+void TIndexFile::LockBlock(uint32_t block) {
+  int& count = locks_[block];
+  if (count == 0) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!AcquirePageLock(block, false)) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(lockWaitMs_)) {
+        locks_.erase(block);
+        throw EDbfError(FormatMessage(msg::kIndexLockTimeout, BaseName().c_str()));
+      }
+      SleepMs(10);
+    }
+  }
+  ++count;
+}
+
+void TIndexFile::UnlockBlock(uint32_t block) {
+  auto it = locks_.find(block);
+  if (it == locks_.end() || --it->second > 0) return;
+  ReleasePageLock(block);
+  locks_.erase(it);
+}
+
+void TIndexFile::LockForChange(TIndexPage* page) {
+  if (!IsShared() || activeGuards_ == 0) return;
+  const uint32_t block = static_cast<uint32_t>(page->PageNo());
+  if (std::find(pageLocks_.begin(), pageLocks_.end(), block) != pageLocks_.end()) return;
+  LockBlock(block);
+  pageLocks_.push_back(block);
+}
 
 namespace {
 
@@ -103,22 +107,6 @@ void StoreDate(uint8_t* p) {
   p[2] = static_cast<uint8_t>(parts.tm_mday);
 }
 
-// Marks an operation on the file, so that shared-mode views are refreshed
-// once at its start and written once at its end.
-class TOperationScope {
- public:
-  TOperationScope(int& depth, const std::function<void()>& begin, std::function<void()> end)
-      : depth_(depth), end_(std::move(end)) {
-    if (depth_++ == 0) begin();
-  }
-  ~TOperationScope() {
-    if (--depth_ == 0) end_();
-  }
-
- private:
-  int& depth_;
-  std::function<void()> end_;
-};
 
 }  // namespace
 
@@ -170,7 +158,7 @@ void TIndexFile::Open() {
   SetHeaderOffset(0);
   SetHeaderSize(multiple_ ? ix::kMdxHeaderSize : ix::kNdxPageSize);
   tags_.clear();
-  cache_.clear();
+  ClearCache();
   selected_ = -1;
   keyViolation_.clear();
   try {
@@ -185,7 +173,7 @@ void TIndexFile::Open() {
   } catch (...) {
     headerModified_ = false;
     tags_.clear();
-    cache_.clear();
+    ClearCache();
     TPagedFile::Close();
     throw;
   }
@@ -203,7 +191,7 @@ void TIndexFile::Close() {
   if (!IsOpen()) return;
   Flush();
   tags_.clear();
-  cache_.clear();
+  ClearCache();
   selected_ = -1;
   TPagedFile::Close();
 }
@@ -504,6 +492,7 @@ uint32_t TIndexFile::AllocateBlock(TTagState& tag) {
 TIndexPage* TIndexFile::NewPage(TTagState& tag) {
   const uint32_t block = AllocateBlock(tag);
   auto page = MakeIndexPage(multiple_, tag.geometry, block);
+  LockForChange(page.get());
   // Written at once, so that the file grows to hold it.
   WritePage(block, page->Buffer());
   TIndexPage* raw = page.get();
@@ -529,30 +518,47 @@ void TIndexFile::WriteFileHeader() {
   FlushHeader();
 }
 
+void TIndexFile::MarkModified(TIndexPage* page) {
+  LockForChange(page);
+  ++generation_;
+  if (page->Modified()) return;
+  page->SetModified(true);
+  dirty_.push_back(static_cast<uint32_t>(page->PageNo()));
+}
+
+void TIndexFile::ClearCache() {
+  ++generation_;
+  cache_.clear();
+  dirty_.clear();
+}
+
 void TIndexFile::WriteModifiedPages() {
-  for (auto& [block, page] : cache_) {
-    if (!page->Modified()) continue;
-    WritePage(block, page->Buffer());
-    page->SetModified(false);
+  // Only the pages this operation changed: a large cache is not walked.
+  for (const uint32_t block : dirty_) {
+    auto it = cache_.find(block);
+    if (it == cache_.end() || !it->second->Modified()) continue;
+    WritePage(block, it->second->Buffer());
+    it->second->SetModified(false);
   }
+  dirty_.clear();
   for (auto& tag : tags_)
     if (tag->headerModified) WriteTagHeader(*tag, true);
 }
 
 void TIndexFile::DropCache() {
   WriteModifiedPages();
-  cache_.clear();
+  ClearCache();
 }
 
 void TIndexFile::TrimCache() {
   // Only the pages of recent paths are worth keeping.
-  if (cache_.size() > 512) DropCache();
+  if (cache_.size() > 4096) DropCache();
 }
 
 void TIndexFile::BeginOperation() {
   if (!IsShared()) return;
   // Another program may have changed anything since our last look.
-  cache_.clear();
+  ClearCache();
   ReloadHeader();
   for (auto& tag : tags_) {
     if (multiple_) {
@@ -573,7 +579,13 @@ void TIndexFile::EndOperation() {
 
 void TIndexFile::Flush() {
   if (!IsOpen()) return;
-  DropCache();
+  // Alone with the file, the clean pages stay cached: the next append walks
+  // the same path, and reading it again would cost more than the insert.
+  WriteModifiedPages();
+  if (IsShared())
+    ClearCache();
+  else
+    TrimCache();
   FlushHeader();
 }
 
@@ -623,12 +635,15 @@ void TIndexFile::SplitChild(TTagState& tag, TPath& path, TIndexPage*& page, cons
     TIndexPage* root = NewPage(tag);
     root->StoreCount(0);
     root->StoreLinksAt(0, 0, static_cast<uint32_t>(page->PageNo()), true);
-    root->SetModified(true);
+    MarkModified(root);
     tag.SetRoot(static_cast<uint32_t>(root->PageNo()));
     WriteTagHeader(tag, true);
     path.push_back({root, 0});
   }
   TStep& parent = path.back();
+  // Parent before child, as every program that shares the file takes them.
+  LockForChange(parent.page);
+  LockForChange(page);
   const bool inner = page->IsInner();
   const int n = page->EntryCount();
   int b = n / 2 + ((inner && n % 2) ? 1 : 0);
@@ -648,7 +663,7 @@ void TIndexFile::SplitChild(TTagState& tag, TPath& path, TIndexPage*& page, cons
   std::memcpy(right->EntryAddress(0), page->EntryAddress(b), static_cast<size_t>(copied) * static_cast<size_t>(es));
   right->StoreCount(c);
   if (!inner) right->ClearSlotAfter(c);
-  right->SetModified(true);
+  MarkModified(right);
   if (inner) {
     page->StoreCount(b - 1);
     // Entry b - 1 becomes the trailing link; its key stays as the greatest
@@ -657,7 +672,7 @@ void TIndexFile::SplitChild(TTagState& tag, TPath& path, TIndexPage*& page, cons
     page->StoreCount(b);
     page->ClearSlotAfter(b);
   }
-  page->SetModified(true);
+  MarkModified(page);
   // The parent's entry for the old page now holds the left part's greatest
   // key; a new entry after it links to the right part.
   TIndexPage* up = parent.page;
@@ -668,7 +683,7 @@ void TIndexFile::SplitChild(TTagState& tag, TPath& path, TIndexPage*& page, cons
   up->StoreLinksAt(at, 0, static_cast<uint32_t>(page->PageNo()), true);
   up->StoreLinksAt(at + 1, 0, static_cast<uint32_t>(right->PageNo()), true);
   up->StoreCount(upCount + 1);
-  up->SetModified(true);
+  MarkModified(up);
   const bool toLeft = inner ? pos < b : pos < b || (pos == b && c == 0);
   if (!toLeft) {
     parent.pos = at + 1;
@@ -704,7 +719,7 @@ void TIndexFile::PropagateMax(TTagState& tag, TPath& path, size_t level, const u
     TStep& up = path[i];
     if (up.pos < up.page->EntryCount()) {
       std::memcpy(up.page->KeyOfEntry(up.pos), copy.data(), copy.size());
-      up.page->SetModified(true);
+      MarkModified(up.page);
       return;
     }
     // A trailing link carries no key: the greatest key goes one level up.
@@ -726,13 +741,13 @@ void TIndexFile::RemoveFromParent(TTagState& tag, TPath& path, size_t level) {
   if (up.pos < count) {
     up.page->ShiftEntries(up.pos + 1, count + 1, -1);
     up.page->StoreCount(count - 1);
-    up.page->SetModified(true);
+    MarkModified(up.page);
     return;
   }
   // The trailing link goes: the last keyed entry takes its place, and the
   // parent's greatest key is now that entry's.
   up.page->StoreCount(count - 1);
-  up.page->SetModified(true);
+  MarkModified(up.page);
   up.pos = count - 1;
   PropagateMax(tag, path, level - 1, up.page->KeyOfEntry(count - 1));
 }
@@ -754,6 +769,9 @@ TIndexFile::TInsertResult TIndexFile::InsertEntry(TTagState& tag, const std::str
       return tag.uniqueness == iuUnique ? irSkipped : irRefused;
     }
   }
+  // The whole path may change (a new greatest key goes up): locked first,
+  // so that a lock we cannot have leaves the tree as it was.
+  for (const TStep& step : path) LockForChange(step.page);
   TIndexPage* page = leaf.page;
   const int count = page->EntryCount();
   if (count >= tag.geometry.maxEntries) Damaged("a full page was not split");
@@ -762,7 +780,7 @@ TIndexFile::TInsertResult TIndexFile::InsertEntry(TTagState& tag, const std::str
   std::memcpy(page->KeyOfEntry(leaf.pos), k, key.size());
   page->StoreCount(count + 1);
   page->ClearSlotAfter(count + 1);
-  page->SetModified(true);
+  MarkModified(page);
   if (leaf.pos == count) PropagateMax(tag, path, path.size() - 1, k);
   return irInserted;
 }
@@ -782,13 +800,14 @@ bool TIndexFile::RemoveEntry(TTagState& tag, const std::string& key, uint32_t re
     if (leaf.page->EntryRecord(leaf.pos) == recNo) break;
     leaf.pos++;
   }
+  for (const TStep& step : path) LockForChange(step.page);
   TStep& leaf = path.back();
   TIndexPage* page = leaf.page;
   const int count = page->EntryCount();
   page->ShiftEntries(leaf.pos + 1, count, -1);
   page->StoreCount(count - 1);
   page->ClearSlotAfter(count - 1);
-  page->SetModified(true);
+  MarkModified(page);
   if (count - 1 > 0 && leaf.pos == count - 1)
     PropagateMax(tag, path, path.size() - 1, page->KeyOfEntry(count - 2));
   else if (count - 1 == 0)
@@ -800,7 +819,7 @@ void TIndexFile::ResetTree(TTagState& tag) {
   TLockGuard lockHeader(*this, tag.headerBlock);
   if (multiple_) PutLE32(tag.header.data() + ix::kPageCount, ix::kMdxHeaderBlocks);
   TIndexPage* root = NewPage(tag);
-  root->SetModified(true);
+  MarkModified(root);
   tag.SetRoot(static_cast<uint32_t>(root->PageNo()));
   WriteTagHeader(tag, true);
 }

@@ -29,6 +29,7 @@ class TDbfFile;
 class TDbfIndexParser;
 
 enum TIndexUniqueness { iuNormal, iuUnique, iuDistinct };
+enum TSeekMode { smEqual, smGreaterOrEqual, smGreater };
 
 struct TIndexTagInfo {
   std::string name;
@@ -48,6 +49,8 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   static constexpr int kMaxDepth = 32;
   // How long a wait for another program's page lock may last.
   static constexpr int kLockWaitMs = 30000;
+  // How long a change waits for another program's lock before it gives up.
+  void SetLockWait(int ms) { lockWaitMs_ = ms; }
 
   // `table` is the table whose records the keys come from; it must outlive
   // this object.
@@ -120,6 +123,49 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   // keys shorter than the key length compare as unequal to any full key.
   int CompareKeys(int tag, std::string_view a, std::string_view b) const;
 
+  // Navigation of the selected tag in its order. Each tag keeps its own
+  // position and range, so switching tags and back finds both again. Keys
+  // given here are in the tag's stored form (see BuildKey, SearchKey).
+  //
+  // Before the first entry / after the last one (of the range, when a range
+  // is active).
+  void MoveFirst();
+  void MoveLast();
+  // True when the step lands on an entry.
+  bool MoveNext();
+  bool MovePrior();
+  // The record of the current entry; -1 before the first or after the last.
+  int64_t CurrentRecord();
+  // The stored key of the current entry; empty outside the entries.
+  std::string CurrentKey();
+  // Stands on the first entry whose key equals (smEqual), is at least
+  // (smGreaterOrEqual) or exceeds (smGreater) `key`. Not found leaves the
+  // position as it was.
+  bool SeekKey(const std::string& key, TSeekMode mode);
+  // Stands on the first entry whose key starts with these bytes.
+  bool SeekPrefix(std::string_view prefix);
+  // Stands on the entry of record recNo, whose key is built from the record
+  // as stored; false (position unchanged) when the record does not exist or
+  // has no entry in this tag.
+  bool GotoRecord(int64_t recNo);
+  // Position numbers in index order: 0 before the first entry, kAfterLast
+  // after the last, otherwise estimates from the tree's shape that a scroll
+  // bar can use; setting a position that GetIndexPosition gave comes back to
+  // the same entry.
+  static constexpr int64_t kAfterLast = 2147483647;
+  int64_t GetIndexPosition();
+  void SetIndexPosition(int64_t position);
+  int64_t EstimatedCount();
+  // Restricts the walk to keys from low to high, both included.
+  void SetKeyRange(const std::string& low, const std::string& high);
+  void ClearKeyRange();
+  bool RangeActive() const;
+  // A search value as the selected tag's key: text cut to the key length at
+  // a character boundary of the table's code page and padded with blanks, a
+  // number in the tag's numeric form. Empty when no tag is selected.
+  std::string SearchKey(std::string_view text) const;
+  std::string SearchKey(double number) const;
+
   void Flush() override;
 
   // TTableIndex
@@ -172,6 +218,11 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   void WriteTagHeader(TTagState& tag, bool now);
   void WriteFileHeader();
   void WriteModifiedPages();
+  void MarkModified(TIndexPage* page);
+  void LockForChange(TIndexPage* page);
+  void LockBlock(uint32_t block);
+  void UnlockBlock(uint32_t block);
+  void ClearCache();
   void DropCache();
   void TrimCache();
   void BeginOperation();
@@ -189,6 +240,17 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   bool RemoveEntry(TTagState& tag, const std::string& key, uint32_t recNo);
   void ResetTree(TTagState& tag);
   void BulkBuild(TTagState& tag);
+  // Navigation on a path of pages.
+  TTagState* SelectedState();
+  bool StepForward(TTagState& tag, TPath& path);
+  bool StepBack(TTagState& tag, TPath& path);
+  bool PrevLeaf(TTagState& tag, TPath& path);
+  bool LandForward(TTagState& tag, TPath& path);
+  void DescendEdge(TTagState& tag, bool last, TPath& path);
+  bool LoadWalk(TTagState& tag, TPath& path, bool* moved);
+  void StoreWalk(TTagState& tag, const TPath& path);
+  bool InRange(const TTagState& tag, const uint8_t* key, bool checkLow, bool checkHigh) const;
+  std::vector<int64_t> LevelWeights(TTagState& tag, int depth);
   void WalkPage(TTagState& tag, uint32_t block, int depth, std::vector<uint32_t>& visited,
                 const std::function<bool(std::string_view, uint32_t)>& visit, bool& go);
 
@@ -207,7 +269,12 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   TIndexGeometry base_;
   std::vector<std::unique_ptr<TTagState>> tags_;
   std::map<uint32_t, std::unique_ptr<TIndexPage>> cache_;
+  std::vector<uint32_t> dirty_;  // blocks of the cached pages changed since the last write
   std::map<uint32_t, int> locks_;
+  std::vector<uint32_t> pageLocks_;  // pages changed under the current outermost lock
+  int activeGuards_ = 0;
+  uint64_t generation_ = 1;  // bumped by every change of a tree or of the cache
+  int lockWaitMs_ = kLockWaitMs;
   int selected_ = -1;
   bool updateAll_ = true;
   bool canEdit_ = true;

@@ -4,6 +4,7 @@
 // writing one shared table leave both tags whole.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,9 @@
 #include <vector>
 
 #include "dataset/dbf_table.h"
+#include "engine/byte_order.h"
+#include "engine/dbf_format.h"
+#include "engine/exceptions.h"
 #include "engine/table_file.h"
 #include "index/table_indexes.h"
 #include "tests/support/test_support.h"
@@ -202,6 +206,71 @@ TEST(IndexMaintenance, TwoProcessesWritingKeepBothTagsWhole) {
     });
     EXPECT_EQ(held, wanted) << mdx.TagInfo(tag).name;
   }
+}
+
+// Another program holding the lock of a page we must change: the append
+// waits, gives up with a message, and neither the table nor either tag
+// keeps anything of it; once the lock is gone the same append goes in.
+TEST(IndexMaintenance, APageLockedByAnotherProgramHoldsTheChangeBack) {
+  TTempDir dir;
+  const std::string path = WriteIndexedTable(dir, 10);
+  const std::string mdxPath = dir.File("t.mdx");
+  const auto before = ReadFile(mdxPath);
+  // The second tag's root, which is also its only leaf: a key for it lands
+  // there after the first tag already took its own.
+  const uint32_t tagHeader = GetLE32(before.data() + fmt::idx::kMdxTagTable + 2 * fmt::idx::kTagEntrySize4);
+  const uint32_t root = GetLE32(before.data() + tagHeader * fmt::idx::kBlockSize);
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = open(mdxPath.c_str(), O_RDWR);
+    struct flock fl{};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(0xEFFFFFFEu - root);
+    fl.l_len = 1;
+    const char ok = (fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0) ? 'y' : 'n';
+    if (write(ready[1], &ok, 1) != 1) _exit(1);
+    char c;
+    if (read(done[0], &c, 1) != 1) _exit(1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  const auto nameEntries = Entries(path, "NAME");
+  const auto qtyEntries = Entries(path, "QTY");
+  {
+    TDbfFile file;
+    file.SetFileName(path);
+    file.SetMode(amSharedOpen);
+    file.Open();
+    TTableIndexes indexes(file);
+    indexes.OpenProduction();
+    ASSERT_NE(indexes.Production(), nullptr);
+    indexes.Production()->SetLockWait(200);
+    TTableImage image;
+    image.fields = {{"NAME", 'C', 10}, {"QTY", 'N', 6}};
+    std::string record = image.Record({"zz", "    42"});
+    try {
+      file.AppendRecord(reinterpret_cast<uint8_t*>(record.data()));
+      ADD_FAILURE() << "the append went through a locked page";
+    } catch (const EDbfError& e) {
+      EXPECT_EQ(std::string(e.what()), "Index file \"t.mdx\" stays locked by another program; try again later.");
+    }
+    EXPECT_EQ(file.RecordsInFile(), 10);
+    EXPECT_EQ(Entries(path, "NAME"), nameEntries);
+    EXPECT_EQ(Entries(path, "QTY"), qtyEntries);
+    ASSERT_EQ(write(done[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(file.AppendRecord(reinterpret_cast<uint8_t*>(record.data())), 11);
+  }
+  EXPECT_EQ(Entries(path, "NAME").size(), 11u);
+  EXPECT_EQ(Entries(path, "QTY").size(), 11u);
 }
 
 }  // namespace
