@@ -19,6 +19,9 @@ class TStream {
   virtual bool Resize(uint64_t size) = 0;
   virtual TLockResult Lock(uint64_t offset, uint64_t length, bool wait) { return TLockResult::kOk; }
   virtual bool Unlock(uint64_t offset, uint64_t length) { return true; }
+  // The size and last-change time, for telling whether another program
+  // wrote since the last look; false when the stream cannot tell.
+  virtual bool ChangeStamp(int64_t* size, int64_t* modifiedNs) { return false; }
 };
 
 class TFileStream final : public TStream {
@@ -37,6 +40,7 @@ class TFileStream final : public TStream {
     return file_.Lock(offset, length, wait);
   }
   bool Unlock(uint64_t offset, uint64_t length) override { return file_.Unlock(offset, length); }
+  bool ChangeStamp(int64_t* size, int64_t* modifiedNs) override { return file_.ChangeStamp(size, modifiedNs); }
 
  private:
   TOsFile file_;

@@ -452,11 +452,29 @@ TIndexPage* TIndexFile::Page(TTagState& tag, uint32_t block) {
   const uint32_t firstTreeBlock = multiple_ ? ix::kMdxHeaderBlocks : 1;
   if (block < firstTreeBlock) Damaged("page " + std::to_string(block) + " lies inside the header");
   const int64_t offset = int64_t(block) * ix::kBlockSize;
-  if (offset + tag.geometry.pageSize > stream_->Size())
-    Damaged("page " + std::to_string(block) + " lies outside the file");
+  const size_t size = static_cast<size_t>(tag.geometry.pageSize);
   auto page = MakeIndexPage(multiple_, tag.geometry, block);
-  if (ReadPage(block, page->Buffer()) != tag.geometry.pageSize)
+  bool read = false;
+  if (readingAhead_) {
+    // A walk goes from leaf to leaf, and leaves lie mostly in file order:
+    // one read brings the next pages too.
+    const bool inside = offset >= aheadOffset_ && offset + int64_t(size) <= aheadOffset_ + aheadBytes_;
+    if (!inside) {
+      if (ahead_.empty()) ahead_.resize(kAheadBytes);
+      aheadOffset_ = offset;
+      aheadBytes_ = std::max<int64_t>(stream_->ReadAt(static_cast<uint64_t>(offset), ahead_.data(), ahead_.size()), 0);
+    }
+    if (offset + int64_t(size) <= aheadOffset_ + aheadBytes_) {
+      std::memcpy(page->Buffer(), ahead_.data() + (offset - aheadOffset_), size);
+      read = true;
+    }
+  } else {
+    read = stream_->ReadAt(static_cast<uint64_t>(offset), page->Buffer(), size) == int64_t(size);
+  }
+  if (!read) {
+    if (offset + int64_t(size) > stream_->Size()) Damaged("page " + std::to_string(block) + " lies outside the file");
     Damaged("page " + std::to_string(block) + " cannot be read");
+  }
   const int count = page->EntryCount();
   if (count > tag.geometry.maxEntries)
     Damaged("page " + std::to_string(block) + " holds " + std::to_string(count) + " entries");
@@ -521,6 +539,7 @@ void TIndexFile::WriteFileHeader() {
 void TIndexFile::MarkModified(TIndexPage* page) {
   LockForChange(page);
   ++generation_;
+  aheadBytes_ = 0;
   if (page->Modified()) return;
   page->SetModified(true);
   dirty_.push_back(static_cast<uint32_t>(page->PageNo()));
@@ -528,6 +547,7 @@ void TIndexFile::MarkModified(TIndexPage* page) {
 
 void TIndexFile::ClearCache() {
   ++generation_;
+  aheadBytes_ = 0;
   cache_.clear();
   dirty_.clear();
 }
@@ -570,7 +590,37 @@ void TIndexFile::BeginOperation() {
   }
 }
 
+void TIndexFile::BeginReading() {
+  readingAhead_ = true;
+  if (!IsShared()) return;
+  // A walk that looked a moment ago sees what another program wrote since
+  // a moment later; asking the system at every step would cost more than
+  // the step.
+  const auto clock = std::chrono::steady_clock::now();
+  if (stampSettled_ && clock - stampChecked_ < std::chrono::milliseconds(20)) return;
+  stampChecked_ = clock;
+  int64_t size = 0, modified = 0;
+  const bool stamped = stream_ && stream_->ChangeStamp(&size, &modified);
+  if (stamped && stampSettled_ && size == seenSize_ && modified == seenModified_) return;
+  BeginOperation();
+  seenSize_ = size;
+  seenModified_ = modified;
+  // A change in the same tick of the file system's clock as the one seen
+  // would leave the time as it is: only a stamp well in the past is trusted.
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  stampSettled_ = stamped && now - modified > 200'000'000;
+}
+
+void TIndexFile::EndReading() {
+  readingAhead_ = false;
+  TrimCache();
+}
+
 void TIndexFile::EndOperation() {
+  stampSettled_ = false;
+  aheadBytes_ = 0;
   if (IsShared())
     DropCache();
   else

@@ -9,6 +9,7 @@
 // is never written from a page that could not be read.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -227,6 +228,10 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   void TrimCache();
   void BeginOperation();
   void EndOperation();
+  // The same for walks, which change nothing: the cache stays while the
+  // file's change stamp says nobody wrote.
+  void BeginReading();
+  void EndReading();
 
   // Trees.
   int SearchPage(const TTagState& tag, const TIndexPage& page, const uint8_t* key, bool upper) const;
@@ -275,6 +280,20 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   int activeGuards_ = 0;
   uint64_t generation_ = 1;  // bumped by every change of a tree or of the cache
   int lockWaitMs_ = kLockWaitMs;
+  // The file's size and change time when the cache was last known good; a
+  // stamp too recent to trust (the clock behind it is coarse) is not kept.
+  int64_t seenSize_ = -1;
+  int64_t seenModified_ = -1;
+  bool stampSettled_ = false;
+  std::chrono::steady_clock::time_point stampChecked_;
+  // Raw bytes read ahead for walks (never for changes); emptied whenever a
+  // page changes or the cache goes.
+  static constexpr size_t kAheadBytes = 32 * 1024;
+  bool readingAhead_ = false;
+  TPath scratchPath_;
+  std::vector<uint8_t> ahead_;
+  int64_t aheadOffset_ = 0;
+  int64_t aheadBytes_ = 0;
   int selected_ = -1;
   bool updateAll_ = true;
   bool canEdit_ = true;

@@ -26,6 +26,9 @@ struct TIndexWalk {
   enum TWhere { wBefore, wOn, wAfter };
   TWhere where = wBefore;
   std::vector<std::pair<uint32_t, int>> path;
+  // The same pages as cached when the path was stored; good while the
+  // generation is.
+  std::vector<TIndexPage*> pages;
   std::string key;
   uint32_t recNo = 0;
   uint64_t generation = 0;

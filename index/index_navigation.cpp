@@ -92,7 +92,11 @@ bool TIndexFile::InRange(const TTagState& tag, const uint8_t* key, bool checkLow
 void TIndexFile::StoreWalk(TTagState& tag, const TPath& path) {
   TIndexWalk& w = tag.walk;
   w.path.clear();
-  for (const TStep& s : path) w.path.emplace_back(static_cast<uint32_t>(s.page->PageNo()), s.pos);
+  w.pages.clear();
+  for (const TStep& s : path) {
+    w.path.emplace_back(static_cast<uint32_t>(s.page->PageNo()), s.pos);
+    w.pages.push_back(s.page);
+  }
   const TStep& leaf = path.back();
   w.key.assign(reinterpret_cast<const char*>(leaf.page->KeyOfEntry(leaf.pos)),
                static_cast<size_t>(tag.geometry.keyLength));
@@ -107,7 +111,7 @@ bool TIndexFile::LoadWalk(TTagState& tag, TPath& path, bool* moved) {
   *moved = false;
   if (w.where != TIndexWalk::wOn) return false;
   if (w.generation == generation_) {
-    for (const auto& [block, pos] : w.path) path.push_back({Page(tag, block), pos});
+    for (size_t i = 0; i < w.path.size(); ++i) path.push_back({w.pages[i], w.path[i].second});
     return true;
   }
   // The tree changed under the walk: its entry is found again, or, when it
@@ -153,9 +157,11 @@ void TIndexFile::MoveLast() {
 bool TIndexFile::MoveNext() {
   TTagState* tag = SelectedState();
   if (!tag) return false;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   TIndexWalk& w = tag->walk;
-  TPath path;
+  // Reused from step to step: a walk allocates nothing per entry.
+  TPath& path = scratchPath_;
+  path.clear();
   bool on = false;
   if (w.where == TIndexWalk::wBefore) {
     if (w.rangeActive)
@@ -179,9 +185,11 @@ bool TIndexFile::MoveNext() {
 bool TIndexFile::MovePrior() {
   TTagState* tag = SelectedState();
   if (!tag) return false;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   TIndexWalk& w = tag->walk;
-  TPath path;
+  // Reused from step to step: a walk allocates nothing per entry.
+  TPath& path = scratchPath_;
+  path.clear();
   bool on = false;
   if (w.where == TIndexWalk::wAfter) {
     if (w.rangeActive) {
@@ -222,9 +230,10 @@ std::string TIndexFile::CurrentKey() {
 bool TIndexFile::SeekKey(const std::string& key, TSeekMode mode) {
   TTagState* tag = SelectedState();
   if (!tag || key.size() != static_cast<size_t>(tag->geometry.keyLength)) return false;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
-  TPath path;
+  TPath& path = scratchPath_;
+  path.clear();
   Descend(*tag, k, mode == smGreater, false, path);
   if (!LandForward(*tag, path)) return false;
   const uint8_t* found = path.back().page->KeyOfEntry(path.back().pos);
@@ -249,8 +258,9 @@ bool TIndexFile::SeekPrefix(std::string_view prefix) {
   }
   std::string key(prefix);
   key.resize(length, static_cast<char>(edge));
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
-  TPath path;
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
+  TPath& path = scratchPath_;
+  path.clear();
   Descend(*tag, reinterpret_cast<const uint8_t*>(key.data()), false, false, path);
   if (!LandForward(*tag, path)) return false;
   const uint8_t* found = path.back().page->KeyOfEntry(path.back().pos);
@@ -263,7 +273,7 @@ bool TIndexFile::SeekPrefix(std::string_view prefix) {
 bool TIndexFile::GotoRecord(int64_t recNo) {
   TTagState* tag = SelectedState();
   if (!tag || !table_ || recNo <= 0 || recNo > UINT32_MAX) return false;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   TIndexWalk& w = tag->walk;
   if (w.where == TIndexWalk::wOn && w.recNo == recNo && w.generation == generation_) return true;
   if (!table_->RecordExists(recNo)) return false;
@@ -272,7 +282,8 @@ bool TIndexFile::GotoRecord(int64_t recNo) {
   std::string key;
   MakeKey(*tag, record.data(), key);
   const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
-  TPath path;
+  TPath& path = scratchPath_;
+  path.clear();
   Descend(*tag, k, false, false, path);
   while (LandForward(*tag, path)) {
     const TStep& leaf = path.back();
@@ -304,8 +315,9 @@ int64_t TIndexFile::GetIndexPosition() {
   TTagState* tag = SelectedState();
   if (!tag || tag->walk.where == TIndexWalk::wBefore) return 0;
   if (tag->walk.where == TIndexWalk::wAfter) return kAfterLast;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
-  TPath path;
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
+  TPath& path = scratchPath_;
+  path.clear();
   bool moved = false;
   if (!LoadWalk(*tag, path, &moved) || !LandForward(*tag, path)) return kAfterLast;
   const std::vector<int64_t> weights = LevelWeights(*tag, static_cast<int>(path.size()));
@@ -321,8 +333,9 @@ int64_t TIndexFile::GetIndexPosition() {
 int64_t TIndexFile::EstimatedCount() {
   TTagState* tag = SelectedState();
   if (!tag) return 0;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
-  TPath path;
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
+  TPath& path = scratchPath_;
+  path.clear();
   DescendEdge(*tag, false, path);
   TIndexPage* root = path.front().page;
   if (!root->IsInner()) return root->EntryCount();
@@ -343,11 +356,12 @@ void TIndexFile::SetIndexPosition(int64_t position) {
     w.where = TIndexWalk::wAfter;
     return;
   }
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   TPath edge;
   DescendEdge(*tag, false, edge);
   const std::vector<int64_t> weights = LevelWeights(*tag, static_cast<int>(edge.size()));
-  TPath path;
+  TPath& path = scratchPath_;
+  path.clear();
   int64_t rest = position - 1;
   uint32_t block = tag->Root();
   // Once a level has fewer entries than the position asks for, the

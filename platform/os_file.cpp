@@ -131,6 +131,14 @@ int64_t TOsFile::Size() const {
   return st.st_size;
 }
 
+bool TOsFile::ChangeStamp(int64_t* size, int64_t* modifiedNs) const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  *size = st.st_size;
+  *modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
 int64_t TOsFile::ReadAt(uint64_t offset, void* buffer, size_t count) {
   auto* p = static_cast<char*>(buffer);
   size_t done = 0;

@@ -52,6 +52,9 @@ class TOsFile {
   const std::string& LastError() const { return lastError_; }
 
   int64_t Size() const;
+  // The size and the time of the last change (nanoseconds since the epoch);
+  // false when the system cannot tell.
+  bool ChangeStamp(int64_t* size, int64_t* modifiedNs) const;
   // Both return the bytes transferred (short at the end of the file or on a
   // failing write), or -1 on an error.
   int64_t ReadAt(uint64_t offset, void* buffer, size_t count);

@@ -644,6 +644,31 @@ bool CodePageToUtf8(int codePage, std::string_view bytes, std::string& out) {
   return true;
 }
 
+std::string Utf8ToCodePageWithin(int codePage, std::string_view utf8, size_t maxBytes) {
+  bool ascii = true;
+  for (unsigned char c : utf8)
+    if (c >= 0x80) ascii = false;
+  if (ascii) return std::string(utf8.substr(0, maxBytes));
+  std::string out;
+  Utf8ToCodePage(codePage, utf8, out);
+  if (out.size() <= maxBytes) return out;
+  if (CodePageIsSingleByte(codePage)) {
+    out.resize(maxBytes);
+    return out;
+  }
+  std::string_view rest = utf8;
+  while (!rest.empty() && out.size() > maxBytes) {
+    // Cut roughly to size first, then character by character.
+    size_t cut = std::min(rest.size() - 1, rest.size() * maxBytes / std::max<size_t>(out.size(), 1) + 4);
+    while (cut > 0 && (static_cast<unsigned char>(rest[cut]) & 0xC0) == 0x80) --cut;
+    rest = rest.substr(0, cut);
+    out.clear();
+    Utf8ToCodePage(codePage, rest, out);
+  }
+  if (out.size() > maxBytes) out.clear();
+  return out;
+}
+
 bool Utf8ToCodePage(int codePage, std::string_view utf8, std::string& out) {
   out.clear();
   const TCodePage* page = FindCodePage(codePage);

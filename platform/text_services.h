@@ -45,6 +45,9 @@ bool CodePageToUtf16(int codePage, std::string_view bytes, std::u16string& out);
 bool Utf16ToCodePage(int codePage, std::u16string_view text, std::string& out);
 bool CodePageToUtf8(int codePage, std::string_view bytes, std::string& out);
 bool Utf8ToCodePage(int codePage, std::string_view utf8, std::string& out);
+// The same, cut to at most maxBytes without splitting a character: whole
+// characters are dropped from the end of a multi-byte page's text.
+std::string Utf8ToCodePageWithin(int codePage, std::string_view utf8, size_t maxBytes);
 // The characters of `utf8` that do not survive a trip into the code page and
 // back, each once in order of appearance (UTF-8); empty when all do or the
 // code page is not installed.

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "engine/exceptions.h"
 #include "engine/table_file.h"
 #include "index/table_indexes.h"
+#include "platform/os_misc.h"
 #include "tests/support/test_support.h"
 
 namespace norvale::test {
@@ -271,6 +274,61 @@ TEST(IndexMaintenance, APageLockedByAnotherProgramHoldsTheChangeBack) {
   }
   EXPECT_EQ(Entries(path, "NAME").size(), 11u);
   EXPECT_EQ(Entries(path, "QTY").size(), 11u);
+}
+
+// A walk in shared mode keeps its pages while the file is unchanged, and
+// sees a key another program added once that program is done.
+TEST(IndexMaintenance, ASharedWalkSeesAnotherProgramsKey) {
+  TTempDir dir;
+  const std::string path = WriteIndexedTable(dir, 30);
+  // Written long ago, as far as the walk can tell.
+  const struct timespec old[2] = {{std::time(nullptr) - 60, 0}, {std::time(nullptr) - 60, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.File("t.mdx").c_str(), old, 0), 0);
+  TDbfFile file;
+  file.SetFileName(path);
+  file.SetMode(amSharedOpen);
+  file.Open();
+  TTableIndexes indexes(file);
+  indexes.OpenProduction();
+  int tag = -1;
+  TIndexFile* mdx = indexes.Find("NAME", &tag);
+  ASSERT_NE(mdx, nullptr);
+  mdx->SelectTag(tag);
+  mdx->MoveFirst();
+  ASSERT_TRUE(mdx->MoveNext());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 0;
+    try {
+      TDbfFile other;
+      other.SetFileName(path);
+      other.SetMode(amSharedOpen);
+      other.Open();
+      TTableIndexes otherIndexes(other);
+      otherIndexes.OpenProduction();
+      TTableImage image;
+      image.fields = {{"NAME", 'C', 10}, {"QTY", 'N', 6}};
+      std::string record = image.Record({"zzz", "     1"});
+      other.AppendRecord(reinterpret_cast<uint8_t*>(record.data()));
+    } catch (...) {
+      status = 1;
+    }
+    _exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // Past the short spell in which a walk trusts what it read.
+  SleepMs(50);
+  int64_t last = -1;
+  int steps = 1;
+  while (mdx->MoveNext()) {
+    last = mdx->CurrentRecord();
+    ++steps;
+  }
+  EXPECT_EQ(steps, 31);
+  EXPECT_EQ(last, 31);
 }
 
 }  // namespace
