@@ -15,6 +15,9 @@ enum TIndexOption : uint32_t {
   ixDescending = 4,
   ixCaseInsensitive = 8,
   ixExpression = 16,
+  // Open, but not kept current by this program (a tag with a condition it
+  // does not evaluate): its order may be out of date.
+  ixNonMaintained = 32,
 };
 using TIndexOptions = uint32_t;
 

@@ -38,6 +38,25 @@ void FuzzIndex(const std::string& table, const std::string& dir, const std::stri
       for (int tag = 0; tag < index.TagCount(); ++tag) {
         int64_t visited = 0;
         index.ForEachEntry(tag, [&visited](std::string_view, uint32_t) { return ++visited < 100000; });
+        // Walks both ways, seeks and positions meet the same damage.
+        index.SelectTag(tag);
+        index.MoveFirst();
+        for (int i = 0; i < 2000 && index.MoveNext(); ++i) {
+        }
+        index.MoveLast();
+        for (int i = 0; i < 2000 && index.MovePrior(); ++i) {
+        }
+        const std::string key = index.CurrentKey();
+        index.SeekKey(index.SearchKey(std::string_view("M")), smGreaterOrEqual);
+        index.SeekPrefix("A");
+        index.SetIndexPosition(index.EstimatedCount() / 2);
+        index.GetIndexPosition();
+        index.GotoRecord(1);
+        index.SetKeyRange(index.SearchKey(std::string_view("B")), index.SearchKey(std::string_view("D")));
+        index.MoveFirst();
+        for (int i = 0; i < 200 && index.MoveNext(); ++i) {
+        }
+        index.ClearKeyRange();
       }
       file.AddIndex(&index);
       std::vector<uint8_t> record(static_cast<size_t>(file.RecordLength()), ' ');
