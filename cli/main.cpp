@@ -8,13 +8,13 @@
 #include "cli/index_command.h"
 #include "cli/record_writer.h"
 #include "cli/repair_command.h"
+#include "dataset/table_filter.h"
 #include "engine/code_page_choice.h"
 #include "engine/exceptions.h"
 #include "engine/language.h"
 #include "engine/memo_file.h"
 #include "engine/messages.h"
 #include "engine/table_file.h"
-#include "expr/table_parser.h"
 #include "platform/text_codec.h"
 
 namespace norvale::cli {
@@ -147,22 +147,20 @@ int Run(int argc, char** argv) {
       PrintInfo(table, text);
     } else {
       TDumpOptions options = args.dump;
-      // The rules of a table filter: text fields trimmed and in UTF-8,
-      // "*" wildcards, no case; a record passes when the value's first byte
-      // is not zero.
-      TDbfParser filter(&table);
+      // The table object's filter, with "*" wildcards and without letter
+      // case: what a person typing a condition at a prompt expects.
+      TTableFilter filter(&table);
       if (args.hasWhere) {
         try {
-          filter.SetRawStrings(false);
-          filter.SetPartialCompare(true);
-          filter.SetIgnoreCase(true);
-          filter.ParseExpression(args.where);
+          filter.Compile(args.where, /*ignoreCase=*/true, /*partialCompare=*/true);
         } catch (const Exception& e) {
           throw Exception(std::string(msg::kFilterError) + e.what());
         }
+      }
+      if (!filter.Empty()) {
         options.accept = [&filter](const uint8_t* record) {
           try {
-            return filter.EvaluateRecord(record)[0] != 0;
+            return filter.Accepts(record);
           } catch (const Exception& e) {
             throw Exception(std::string(msg::kFilterError) + e.what());
           }

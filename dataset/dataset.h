@@ -37,6 +37,13 @@ enum TDataSetState {
 };
 
 enum TGetMode { gmCurrent, gmNext, gmPrior };
+// How a filter compares text: without letter case, and with "=" as an exact
+// comparison instead of one that honours "*" at the ends of its right side.
+enum TFilterOption : uint32_t {
+  foCaseInsensitive = 1,
+  foNoPartialCompare = 2,
+};
+using TFilterOptions = uint32_t;
 enum TGetResult { grOK, grBOF, grEOF, grError };
 enum TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
 enum TDataAction { daFail, daAbort, daRetry };
@@ -205,6 +212,16 @@ class TDataSet {
   virtual void SetFilter(const std::string& text) { filterText_ = text; }
   bool Filtered() const { return filtered_; }
   virtual void SetFiltered(bool value);
+  TFilterOptions FilterOptions() const { return filterOptions_; }
+  void SetFilterOptions(TFilterOptions options) { filterOptions_ = options; }
+
+  // --- finding: the next or prior record that passes the filter, applied
+  // even while Filtered is off; true when one became current.
+  bool FindFirst() { return FindRecord(true, true); }
+  bool FindLast() { return FindRecord(true, false); }
+  bool FindNext() { return FindRecord(false, true); }
+  bool FindPrior() { return FindRecord(false, false); }
+  virtual bool FindRecord(bool restart, bool goForward) { return false; }
 
   // --- values, in the in-memory forms of engine/field_codec.h; `native`
   // gives dates as day numbers (int32) instead of TDateTime.
@@ -308,6 +325,9 @@ class TDataSet {
   // Rebuilds the window around the record the cursor stands on (or the
   // nearest visible one) after the cursor was moved directly.
   void FillWindowFromCursor();
+  // Says that the cursor no longer stands where the window thinks it does,
+  // so the next move seats it again from the window's buffers.
+  void CursorPosChanged() { currentRecord_ = -1; }
 
  private:
   bool OpenCursor();
@@ -325,7 +345,6 @@ class TDataSet {
   int GetNextRecords();
   int GetPriorRecords();
   void SetCurrentRecord(int index);
-  void CursorPosChanged() { currentRecord_ = -1; }
   void UpdateRecord();
   void Notify(const TNotify& handler) {
     if (handler) handler(*this);
@@ -359,6 +378,7 @@ class TDataSet {
   uint8_t* calcBuffer_ = nullptr;
   std::string filterText_;
   bool filtered_ = false;
+  TFilterOptions filterOptions_ = 0;
   std::vector<TDataSource*> dataSources_;
 };
 

@@ -15,9 +15,13 @@ inline constexpr const char* kInvalidFloat = "'%s' is not a valid floating point
 inline constexpr const char* kInvalidDate = "'%s' is not a valid date and time";
 inline constexpr const char* kInvalidBoolean = "'%s' is not a valid boolean value for field '%s'";
 inline constexpr const char* kNotBlobField = "Field '%s' is not a blob field";
-// Index order and filter expressions join the table with their own layers.
+// Index order joins the table with its own layer.
 inline constexpr const char* kIndexNotAvailable = "Index \"%s\" cannot be opened: index files are not supported yet.";
-inline constexpr const char* kFilterNotAvailable = "Filter expressions are not supported yet.";
+// A filter is a condition: a value of any other type says nothing about a
+// record, so it is refused when set rather than judged by its first byte.
+inline constexpr const char* kFilterNotLogical = "Filter must be a logical expression.";
+// The filter text, the physical record number and the evaluation's own message.
+inline constexpr const char* kFilterFailed = "Filter \"%s\" failed on record %lld: %s";
 // Why a table asked for writing opens read-only.
 inline constexpr const char* kReadOnlyRequested = "The table was opened read-only.";
 inline constexpr const char* kReadOnlyNoWriteAccess = "The file \"%s\" may not be written, so the table is opened read-only.";

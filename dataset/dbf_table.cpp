@@ -189,8 +189,41 @@ void TDbfTable::SetIndexFieldNames(const std::string& names) {
 }
 
 void TDbfTable::SetFilter(const std::string& text) {
-  if (!text.empty()) throw EDbfError(msg::kFilterNotAvailable);
+  if (text == Filter()) return;
+  if (dbfFile_) CompileFilter(text);
   TDataSet::SetFilter(text);
+  if (Active() && Filtered()) Refresh();
+}
+
+void TDbfTable::CompileFilter(const std::string& text) {
+  if (text.empty()) {
+    if (filter_) filter_->Clear();
+    return;
+  }
+  if (!filter_) filter_ = std::make_unique<TTableFilter>(dbfFile_.get());
+  filter_->Compile(text, (FilterOptions() & foCaseInsensitive) != 0, (FilterOptions() & foNoPartialCompare) == 0);
+}
+
+bool TDbfTable::AcceptRecord(uint8_t* buffer) {
+  if (filter_ && !filter_->Empty()) {
+    bool met = false;
+    try {
+      met = filter_->Accepts(buffer + kHeaderSize);
+    } catch (const Exception& e) {
+      // Judging every further record would fail the same way: the walk ends
+      // with one error, and the table goes on unfiltered.
+      TDataSet::SetFiltered(false);
+      throw EDbfError(FormatMessage(msg::kFilterFailed, filter_->Text().c_str(),
+                                    static_cast<long long>(GetInt32(buffer + kBookmarkOffset)), e.what()));
+    }
+    if (!met) return false;
+  }
+  bool accepted = true;
+  if (OnFilterRecord) {
+    TTempState scope(*this, dsFilter, filterBuffer_, buffer);
+    OnFilterRecord(*this, accepted);
+  }
+  return accepted;
 }
 
 void TDbfTable::SetFiltered(bool value) {
@@ -267,6 +300,13 @@ void TDbfTable::InternalOpen() {
 
   DetermineTranslationMode();
   tempBuffer_ = AllocRecordBuffer();
+  try {
+    CompileFilter(Filter());
+  } catch (const EDbfError&) {
+    // A filter naming a field this table lacks is dropped, not a reason to
+    // refuse the table; a filter that is no valid expression refuses it.
+    TDataSet::SetFilter(std::string());
+  }
 
   // Index files and filter expressions join the open sequence with their
   // own layers; a table asked for either refuses rather than pretends.
@@ -362,6 +402,7 @@ void TDbfTable::InternalClose() {
   indexDefs_.RemoveTemporaryTags();
   memoStreams_.clear();
   tempBuffer_.reset();
+  filter_.reset();
   cursor_.reset();
   fileFields_.clear();
   if (dbfFile_) {
@@ -484,6 +525,8 @@ void TDbfTable::SetTableCodePage(int codePage) {
   dbfFile_->WriteCodePage(codePage);
   chosenCodePage_ = 0;
   DetermineTranslationMode();
+  // The filter decodes text fields in the page it was compiled for.
+  if (filter_ && !filter_->Empty()) CompileFilter(Filter());
   InvalidateReadAhead();
   Resync();
 }
@@ -588,19 +631,30 @@ TGetResult TDbfTable::GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) {
       }
     }
     if (accepted) {
-      PutInt32(buffer + kBookmarkOffset, static_cast<int32_t>(cursor_->GetPhysicalRecord()));
-      buffer[kFlagOffset] = bfCurrent;
-      PutInt32(buffer + kOrderPositionOffset, static_cast<int32_t>(cursor_->GetOrderPosition()));
-      GetCalcFields(buffer);
-      if (Filtered() && OnFilterRecord) {
-        TTempState scope(*this, dsFilter, filterBuffer_, buffer);
-        OnFilterRecord(*this, accepted);
+      StampRecord(buffer);
+      if (Filtered() || findInProgress_) {
+        try {
+          accepted = AcceptRecord(buffer);
+        } catch (...) {
+          // The cursor has left the record the window last read; the next
+          // move must start from the window again, not from here.
+          PutInt32(buffer + kBookmarkOffset, -1);
+          CursorPosChanged();
+          throw;
+        }
       }
     }
     if (!accepted && result == grOK && mode == gmCurrent) result = grError;
   } while (!accepted && result == grOK);
   if (result != grOK) PutInt32(buffer + kBookmarkOffset, -1);
   return result;
+}
+
+void TDbfTable::StampRecord(uint8_t* buffer) {
+  PutInt32(buffer + kBookmarkOffset, static_cast<int32_t>(cursor_->GetPhysicalRecord()));
+  buffer[kFlagOffset] = bfCurrent;
+  PutInt32(buffer + kOrderPositionOffset, static_cast<int32_t>(cursor_->GetOrderPosition()));
+  GetCalcFields(buffer);
 }
 
 void TDbfTable::InternalFirst() {

@@ -21,6 +21,8 @@
 #include "dataset/blob_stream.h"
 #include "dataset/cursor.h"
 #include "dataset/dataset.h"
+#include "dataset/table_filter.h"
+#include "dataset/variant.h"
 #include "engine/code_page_choice.h"
 #include "engine/field_codec.h"
 #include "engine/language.h"
@@ -37,6 +39,13 @@ class TStream;
 enum TDbfOpenMode { omNormal, omAutoCreate, omTemporary };
 enum TDbfStorage { stoMemory, stoFile };
 enum TDbfLanguageAction { laReadOnly, laForceOEM, laForceANSI, laDefault };
+// How Locate compares text keys: without letter case, and accepting a field
+// whose text begins with the last key's text.
+enum TLocateOption : uint32_t {
+  loCaseInsensitive = 1,
+  loPartialKey = 2,
+};
+using TLocateOptions = uint32_t;
 // Why a table asked for writing was opened read-only.
 enum TReadOnlyCause {
   rcNone,
@@ -231,8 +240,37 @@ class TDbfTable : public TDataSet {
   void CheckStorableText(const TField& field, std::string_view utf8) override;
   std::string ReadBlob(const TField& field) override;
   void WriteBlob(TField& field, std::string_view value) override;
+  // While open, compiles the text with the current FilterOptions (see
+  // TTableFilter::Compile for what it raises; the text in force stays then);
+  // while closed, keeps it for the open. The same text again does nothing,
+  // so changed FilterOptions need a new text or a new open.
   void SetFilter(const std::string& text) override;
   void SetFiltered(bool value) override;
+
+  // --- searching (dbf_table_search.cpp)
+  // Key fields are named in `keyFields`, separated by ";" (an unknown name
+  // raises "Field '%s' not found"); `keyValues` is one value for a single
+  // field or an array of one value per field, and any other shape matches
+  // nothing. Text fields compare as UTF-8 text, without letter case under
+  // loCaseInsensitive; with loPartialKey the last field also matches when
+  // its text begins with the value's text. Other fields compare as values
+  // (null matches null only; text that is no value of the field's type
+  // raises EConvertError before any record is read). Hidden deleted
+  // records and, while Filtered, filtered-out ones are passed over.
+  //
+  // Makes the first matching record in the current order current and
+  // answers true; otherwise the current record stays and the answer is
+  // false.
+  bool Locate(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options);
+  // The values of `resultFields` (";"-separated; several give an array) in
+  // the first record whose keys equal `keyValues` exactly, or null. Never
+  // moves the current record.
+  TVariant Lookup(const std::string& keyFields, const TVariant& keyValues, const std::string& resultFields);
+  // Behind FindFirst, FindLast, FindNext and FindPrior: leaves any edit,
+  // then moves from the current record (or from the start or end when
+  // `restart`) to the next or prior record that Filter and OnFilterRecord
+  // accept, whether or not Filtered is on. Not found: nothing moves.
+  bool FindRecord(bool restart, bool goForward) override;
 
  protected:
   void InternalOpen() override;
@@ -275,7 +313,21 @@ class TDbfTable : public TDataSet {
   // then read-only, with the cause kept.
   void OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPagedFileMode mode);
   void AddProductionIndexTags();
-  void CompileFilter();
+  // Compiles `text` into the filter with the current FilterOptions.
+  void CompileFilter(const std::string& text);
+  // Whether the record in `buffer` passes Filter and OnFilterRecord. A
+  // condition that fails on it turns Filtered off and raises one error that
+  // names the filter and the record.
+  bool AcceptRecord(uint8_t* buffer);
+  // Fills the header of `buffer`, whose record was just read from under the
+  // cursor, and computes its calculated fields.
+  void StampRecord(uint8_t* buffer);
+  // Leaves the cursor on the first record in cursor order, from the start,
+  // that matches the keys (see Locate), with that record in tempBuffer_;
+  // false when none does.
+  bool LinearSearch(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options);
+  // The fields named in `names`, ";"-separated.
+  std::vector<TField*> FieldList(const std::string& names) const;
   void SelectIndex();
   // The buffer field values are read from and written to in this state.
   uint8_t* CurrentBuffer() const;
@@ -312,6 +364,10 @@ class TDbfTable : public TDataSet {
   TStream* userStream_ = nullptr;
   std::unique_ptr<uint8_t[]> tempBuffer_;
   uint8_t* filterBuffer_ = nullptr;
+  // The compiled Filter, from its first compile while open until close.
+  std::unique_ptr<TTableFilter> filter_;
+  // Set while FindRecord reads: the filter applies even with Filtered off.
+  bool findInProgress_ = false;
   int64_t editRecNo_ = -1;
   uint8_t languageId_ = 0;
   int translationMode_ = 0;

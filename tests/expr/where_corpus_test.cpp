@@ -158,6 +158,9 @@ TEST(WhereCli, ABadExpressionIsOneLineAndStatusOne) {
       {"(AREA > 1", "Filter error: Unequal brackets"},
       {"AREA > 1e5", "Filter error: '1e5' is not a valid integer value"},
       {"CNTY_ID / (CRESS_ID - CRESS_ID) > 1", "Filter error: Division by zero"},
+      // A value that is no condition is refused, not judged by its first byte.
+      {"AREA * 2", "Filter error: Filter must be a logical expression."},
+      {"NAME", "Filter error: Filter must be a logical expression."},
   };
   for (const TBad& b : bad) {
     SCOPED_TRACE(b.where);
