@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
+#include <unordered_set>
 
 #include "engine/byte_order.h"
 #include "engine/date_time.h"
@@ -590,6 +591,23 @@ void TIndexFile::BeginOperation() {
   }
 }
 
+void TIndexFile::RefreshUnderLock(TTagState& tag) {
+  // Only the outermost lock: a nested one (a split) must keep the pages the
+  // change is working on.
+  if (!IsShared() || activeGuards_ != 1) return;
+  // What another program wrote while we waited for the lock: its root may
+  // have moved and any page changed.
+  WriteModifiedPages();
+  ClearCache();
+  if (multiple_) {
+    std::vector<uint8_t> fresh(ix::kMdxPageSize, 0);
+    if (ReadPage(tag.headerBlock, fresh.data()) == ix::kMdxPageSize) tag.header = fresh;
+  } else {
+    ReloadHeader();
+    std::memcpy(tag.header.data(), Header(), ix::kNdxPageSize);
+  }
+}
+
 void TIndexFile::BeginReading() {
   readingAhead_ = true;
   if (!IsShared()) return;
@@ -807,6 +825,7 @@ TIndexFile::TInsertResult TIndexFile::InsertEntry(TTagState& tag, const std::str
   const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
   const bool upper = tag.uniqueness == iuNormal;
   TLockGuard lockHeader(*this, tag.headerBlock);
+  RefreshUnderLock(tag);
   TPath path;
   Descend(tag, k, upper, true, path);
   TStep leaf = path.back();
@@ -838,6 +857,7 @@ TIndexFile::TInsertResult TIndexFile::InsertEntry(TTagState& tag, const std::str
 bool TIndexFile::RemoveEntry(TTagState& tag, const std::string& key, uint32_t recNo) {
   const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
   TLockGuard lockHeader(*this, tag.headerBlock);
+  RefreshUnderLock(tag);
   TPath path;
   Descend(tag, k, false, false, path);
   for (;;) {
@@ -867,6 +887,7 @@ bool TIndexFile::RemoveEntry(TTagState& tag, const std::string& key, uint32_t re
 
 void TIndexFile::ResetTree(TTagState& tag) {
   TLockGuard lockHeader(*this, tag.headerBlock);
+  RefreshUnderLock(tag);
   if (multiple_) PutLE32(tag.header.data() + ix::kPageCount, ix::kMdxHeaderBlocks);
   TIndexPage* root = NewPage(tag);
   MarkModified(root);
@@ -874,12 +895,10 @@ void TIndexFile::ResetTree(TTagState& tag) {
   WriteTagHeader(tag, true);
 }
 
-void TIndexFile::WalkPage(TTagState& tag, uint32_t block, int depth, std::vector<uint32_t>& visited,
+void TIndexFile::WalkPage(TTagState& tag, uint32_t block, int depth, std::unordered_set<uint32_t>& visited,
                           const std::function<bool(std::string_view, uint32_t)>& visit, bool& go) {
   if (depth >= kMaxDepth) Damaged("the tree is deeper than " + std::to_string(kMaxDepth));
-  if (std::find(visited.begin(), visited.end(), block) != visited.end())
-    Damaged("page " + std::to_string(block) + " is met twice");
-  visited.push_back(block);
+  if (!visited.insert(block).second) Damaged("page " + std::to_string(block) + " is met twice");
   TIndexPage* page = Page(tag, block);
   const int count = page->EntryCount();
   if (!page->IsInner()) {
@@ -901,9 +920,9 @@ void TIndexFile::WalkPage(TTagState& tag, uint32_t block, int depth, std::vector
 
 void TIndexFile::ForEachEntry(int tag, const std::function<bool(std::string_view key, uint32_t recNo)>& visit) {
   if (tag < 0 || tag >= TagCount()) return;
-  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
   TTagState& t = *tags_[static_cast<size_t>(tag)];
-  std::vector<uint32_t> visited;
+  std::unordered_set<uint32_t> visited;
   bool go = true;
   WalkPage(t, t.Root(), 0, visited, visit, go);
 }

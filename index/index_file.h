@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/index_link.h"
@@ -135,6 +136,9 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   // True when the step lands on an entry.
   bool MoveNext();
   bool MovePrior();
+  // Up to `max` steps forward at once, for walks that only want the records
+  // (a dump in index order): their numbers in `records`; fewer at the end.
+  int MoveNextMany(int64_t* records, int max);
   // The record of the current entry; -1 before the first or after the last.
   int64_t CurrentRecord();
   // The stored key of the current entry; empty outside the entries.
@@ -231,6 +235,7 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   // The same for walks, which change nothing: the cache stays while the
   // file's change stamp says nobody wrote.
   void BeginReading();
+  void RefreshUnderLock(TTagState& tag);
   void EndReading();
 
   // Trees.
@@ -256,7 +261,7 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   void StoreWalk(TTagState& tag, const TPath& path);
   bool InRange(const TTagState& tag, const uint8_t* key, bool checkLow, bool checkHigh) const;
   std::vector<int64_t> LevelWeights(TTagState& tag, int depth);
-  void WalkPage(TTagState& tag, uint32_t block, int depth, std::vector<uint32_t>& visited,
+  void WalkPage(TTagState& tag, uint32_t block, int depth, std::unordered_set<uint32_t>& visited,
                 const std::function<bool(std::string_view, uint32_t)>& visit, bool& go);
 
   // Per-tag key work with the tag rules (uniqueness, modify mode).

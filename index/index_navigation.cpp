@@ -182,6 +182,41 @@ bool TIndexFile::MoveNext() {
   return true;
 }
 
+int TIndexFile::MoveNextMany(int64_t* records, int max) {
+  TTagState* tag = SelectedState();
+  if (!tag || max <= 0) return 0;
+  TOperationScope scope(depth_, [this] { BeginReading(); }, [this] { EndReading(); });
+  TIndexWalk& w = tag->walk;
+  TPath& path = scratchPath_;
+  path.clear();
+  bool on = false;
+  // The first step as MoveNext takes it; the others along the same path,
+  // which is stored once at the end.
+  if (w.where == TIndexWalk::wBefore) {
+    if (w.rangeActive)
+      Descend(*tag, reinterpret_cast<const uint8_t*>(w.low.data()), false, false, path);
+    else
+      DescendEdge(*tag, false, path);
+    on = LandForward(*tag, path);
+  } else if (w.where == TIndexWalk::wOn) {
+    bool moved = false;
+    if (LoadWalk(*tag, path, &moved)) on = moved ? LandForward(*tag, path) : StepForward(*tag, path);
+  }
+  int n = 0;
+  for (;;) {
+    if (on && !InRange(*tag, path.back().page->KeyOfEntry(path.back().pos), false, true)) on = false;
+    if (!on) {
+      w.where = TIndexWalk::wAfter;
+      return n;
+    }
+    records[n++] = path.back().page->EntryRecord(path.back().pos);
+    if (n == max) break;
+    on = StepForward(*tag, path);
+  }
+  StoreWalk(*tag, path);
+  return n;
+}
+
 bool TIndexFile::MovePrior() {
   TTagState* tag = SelectedState();
   if (!tag) return false;

@@ -84,6 +84,38 @@ TEST(IndexNavigation, BothDirectionsOverAThreeLevelTreeMeetEveryEntryInOrder) {
   EXPECT_EQ(mdx.CurrentRecord(), all.back().second);
 }
 
+// Steps taken many at a time meet the same entries as single steps, and
+// single steps go on from where the batch stopped.
+TEST(IndexNavigation, BatchesOfStepsMeetWhatSingleStepsMeet) {
+  TNumberedTable n(20, 500);
+  TIndexFile& mdx = *n.mdx;
+  for (const bool ranged : {false, true}) {
+    if (ranged) mdx.SetKeyRange(n.Between(30), n.Key(420));
+    const TEntryList single = WalkForward(mdx);
+    std::vector<uint32_t> wanted;
+    for (const auto& e : single) wanted.push_back(e.second);
+    for (const int size : {1, 7, 64, 1000}) {
+      SCOPED_TRACE(std::to_string(size) + (ranged ? " ranged" : ""));
+      std::vector<uint32_t> got;
+      std::vector<int64_t> batch(static_cast<size_t>(size));
+      mdx.MoveFirst();
+      // Every other batch is followed by one single step.
+      for (int round = 0;; ++round) {
+        const int count = mdx.MoveNextMany(batch.data(), size);
+        for (int i = 0; i < count; ++i) got.push_back(static_cast<uint32_t>(batch[static_cast<size_t>(i)]));
+        if (count < size) break;
+        if (round % 2 == 1) {
+          if (!mdx.MoveNext()) break;
+          got.push_back(static_cast<uint32_t>(mdx.CurrentRecord()));
+        }
+      }
+      EXPECT_EQ(got, wanted);
+      EXPECT_EQ(mdx.CurrentRecord(), -1);
+      EXPECT_EQ(mdx.MoveNextMany(batch.data(), size), 0);
+    }
+  }
+}
+
 TEST(IndexNavigation, PositionsRoundTripEveryEntry) {
   TNumberedTable n(100, 400);
   TIndexFile& mdx = *n.mdx;
