@@ -6,5 +6,7 @@ namespace norvale::cli::msg {
 
 inline constexpr const char* kFilterError = "Filter error: ";
 inline constexpr const char* kCannotWriteOutput = "Cannot write the output.";
+// Another program cut the table short while it was being dumped.
+inline constexpr const char* kTableShrank = "The table file became shorter while it was being read; the output is incomplete.";
 
 }  // namespace norvale::cli::msg

@@ -6,6 +6,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/index_command.h"
+#include "cli/order_dump.h"
 #include "cli/record_writer.h"
 #include "cli/repair_command.h"
 #include "dataset/table_filter.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: norvale-cli info TABLE [--codepage CP] [--no-detect]\n"
     "       norvale-cli dump TABLE [--format csv|json] [--deleted] [--codepage CP] [--no-detect] [--where EXPR]\n"
+    "                  [--order TAG] [--index FILE] [--seek VALUE] [--range LOW HIGH]\n"
     "       norvale-cli repair TABLE [--dry-run]\n"
     "       norvale-cli check TABLE\n"
     "       norvale-cli index TABLE | index keys|create|drop ... | reindex TABLE (norvale-cli index --help)\n"
@@ -36,6 +38,7 @@ struct TArguments {
   bool detect = true;
   bool hasWhere = false;
   std::string where;
+  TOrderOptions order;
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -63,6 +66,17 @@ TArguments Parse(int argc, char** argv) {
     } else if (arg == "--where") {
       a.where = value("--where");
       a.hasWhere = true;
+    } else if (arg == "--order") {
+      a.order.tag = value("--order");
+    } else if (arg == "--index") {
+      a.order.indexFile = value("--index");
+    } else if (arg == "--seek") {
+      a.order.seekValue = value("--seek");
+      a.order.seek = true;
+    } else if (arg == "--range") {
+      a.order.low = value("--range");
+      a.order.high = value("--range");
+      a.order.range = true;
     } else if (arg == "--deleted") {
       a.dump.includeDeleted = true;
     } else if (arg == "--codepage") {
@@ -85,6 +99,9 @@ TArguments Parse(int argc, char** argv) {
   a.table = positional[1];
   if (a.command != "info" && a.command != "dump") UsageError("unknown command \"" + a.command + "\"");
   if (a.hasWhere && a.command != "dump") UsageError("--where applies to dump only");
+  if (a.order.Any() && a.command != "dump") UsageError("--order, --index, --seek and --range apply to dump only");
+  if ((a.order.seek || a.order.range) && a.order.tag.empty() && a.order.indexFile.empty())
+    UsageError("--seek and --range need --order TAG or --index FILE");
   return a;
 }
 
@@ -166,8 +183,12 @@ int Run(int argc, char** argv) {
           }
         };
       }
-      TRecordWriter writer(table, text, options, stdout);
-      writer.WriteAll();
+      if (args.order.Any()) {
+        DumpInOrder(table, text, options, args.order, stdout);
+      } else {
+        TRecordWriter writer(table, text, options, stdout);
+        writer.WriteAll();
+      }
     }
     return 0;
   } catch (const std::exception& e) {

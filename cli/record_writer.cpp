@@ -1,5 +1,7 @@
 #include "cli/record_writer.h"
 
+#include "platform/file_mapping.h"
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -854,6 +856,58 @@ void TRecordWriter::WriteAll() {
                 : WriteRecords<false>(first, got, block.data(), out);
     first += got;
     if (got < want) break;
+  }
+  if (json_) {
+    buffer_ += "\n]}\n";
+    out = CopyBuffer(out);
+  }
+  Flush(out);
+  if (std::fflush(out_) != 0) throw Exception(msg::kCannotWriteOutput);
+}
+
+void TRecordWriter::WriteInOrder(const std::function<int64_t()>& next) {
+  char* out = output_.data();
+  WritePreamble();
+  out = CopyBuffer(out);
+  char* const limit = output_.data() + kFlushAt;
+  const size_t length = static_cast<size_t>(table_.RecordLength());
+  const uint64_t first = static_cast<uint64_t>(table_.HeaderLength());
+  std::vector<uint8_t> record(length + kReadSlack);
+  // Index order visits the file at random: the records are copied from a
+  // view of the file, not read one system call at a time. Records beyond
+  // the view (appended since) are read from the file.
+  TFileMapping view;
+  const bool mapped = view.Map(table_.FileName());
+  const auto offsetOf = [&](int64_t recNo) { return first + static_cast<uint64_t>(recNo - 1) * length; };
+  // The walk runs a few records ahead of the writing, so that the records
+  // it names are on their way from memory while earlier ones are written.
+  constexpr size_t kAhead = 128;
+  int64_t ahead[kAhead];
+  size_t aheadHead = 0, aheadCount = 0;
+  bool walkEnded = false;
+  const auto pull = [&] {
+    const int64_t r = next();
+    if (r <= 0) {
+      walkEnded = true;
+      return;
+    }
+    if (mapped && offsetOf(r) + length <= view.Size())
+      for (size_t line = 0; line < length; line += 64) __builtin_prefetch(view.At(offsetOf(r) + line), 0, 1);
+    ahead[(aheadHead + aheadCount++) % kAhead] = r;
+  };
+  for (;;) {
+    while (aheadCount < kAhead && !walkEnded) pull();
+    if (aheadCount == 0) break;
+    const int64_t recNo = ahead[aheadHead];
+    aheadHead = (aheadHead + 1) % kAhead;
+    --aheadCount;
+    const TFileMapping::TCopy copied =
+        mapped ? view.Copy(offsetOf(recNo), record.data(), length) : TFileMapping::kOutside;
+    if (copied == TFileMapping::kFault) throw Exception(msg::kTableShrank);
+    // An index entry may name a record the file no longer holds.
+    if (copied == TFileMapping::kOutside && !table_.ReadRecord(recNo, record.data())) continue;
+    if (out >= limit) out = Flush(out);
+    out = json_ ? WriteRecord<true>(recNo, record.data(), out) : WriteRecord<false>(recNo, record.data(), out);
   }
   if (json_) {
     buffer_ += "\n]}\n";

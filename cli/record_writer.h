@@ -28,6 +28,8 @@ class TRecordWriter {
   TRecordWriter(TDbfFile& table, const TCodePageDecoder& text, const TDumpOptions& options, FILE* out);
   // Writes every record; raises on a write failure of `out`.
   void WriteAll();
+  // Writes the records `next` names, in its order, until it gives 0.
+  void WriteInOrder(const std::function<int64_t()>& next);
 
  private:
   enum class TKind { kText, kInteger, kFloat, kCurrency, kBoolean, kDate, kDateTime, kBytes, kMemo };

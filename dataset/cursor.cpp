@@ -1,6 +1,7 @@
 #include "dataset/cursor.h"
 
 #include "engine/table_file.h"
+#include "index/index_file.h"
 
 namespace norvale {
 
@@ -28,5 +29,23 @@ void TDbfCursor::Last() {
   const int64_t count = file_->RecordsInFile();
   recNo_ = count > 0 ? count + 1 : 0;
 }
+
+TIndexCursor::TIndexCursor(TDbfFile* file, TIndexFile* index, int tag)
+    : TVirtualCursor(file), index_(index), tag_(tag) {}
+
+TIndexFile& TIndexCursor::Selected() {
+  if (index_->SelectedTag() != tag_) index_->SelectTag(tag_);
+  return *index_;
+}
+
+int64_t TIndexCursor::GetPhysicalRecord() { return Selected().CurrentRecord(); }
+int64_t TIndexCursor::GetOrderPosition() { return Selected().GetIndexPosition(); }
+int64_t TIndexCursor::GetOrderCount() { return Selected().EstimatedCount(); }
+void TIndexCursor::SetPhysicalRecord(int64_t recNo) { Selected().GotoRecord(recNo); }
+void TIndexCursor::SetOrderPosition(int64_t position) { Selected().SetIndexPosition(position); }
+bool TIndexCursor::Next() { return Selected().MoveNext(); }
+bool TIndexCursor::Prev() { return Selected().MovePrior(); }
+void TIndexCursor::First() { Selected().MoveFirst(); }
+void TIndexCursor::Last() { Selected().MoveLast(); }
 
 }  // namespace norvale

@@ -6,6 +6,7 @@
 namespace norvale {
 
 class TDbfFile;
+class TIndexFile;
 
 class TVirtualCursor {
  public:
@@ -13,7 +14,8 @@ class TVirtualCursor {
   virtual ~TVirtualCursor() = default;
   TDbfFile* File() const { return file_; }
 
-  // Record number at the current position; 0 before the first record.
+  // Record number at the current position; 0 (record order) or -1 (index
+  // order) when the position is on no record.
   virtual int64_t GetPhysicalRecord() = 0;
   // 1-based position in the cursor's order.
   virtual int64_t GetOrderPosition() = 0;
@@ -50,6 +52,34 @@ class TDbfCursor : public TVirtualCursor {
 
  private:
   int64_t recNo_ = 0;
+};
+
+// The order of one tag of an index file. Several cursors and searches may
+// use one file, so each operation selects its tag first. Positions are the
+// index's estimates (0 before the first entry, TIndexFile::kAfterLast after
+// the last); the count is the index's estimate too.
+class TIndexCursor : public TVirtualCursor {
+ public:
+  TIndexCursor(TDbfFile* file, TIndexFile* index, int tag);
+
+  TIndexFile* Index() const { return index_; }
+  int Tag() const { return tag_; }
+
+  int64_t GetPhysicalRecord() override;
+  int64_t GetOrderPosition() override;
+  int64_t GetOrderCount() override;
+  void SetPhysicalRecord(int64_t recNo) override;
+  void SetOrderPosition(int64_t position) override;
+  bool Next() override;
+  bool Prev() override;
+  void First() override;
+  void Last() override;
+
+ private:
+  TIndexFile& Selected();
+
+  TIndexFile* index_;
+  int tag_;
 };
 
 }  // namespace norvale

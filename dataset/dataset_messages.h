@@ -15,8 +15,6 @@ inline constexpr const char* kInvalidFloat = "'%s' is not a valid floating point
 inline constexpr const char* kInvalidDate = "'%s' is not a valid date and time";
 inline constexpr const char* kInvalidBoolean = "'%s' is not a valid boolean value for field '%s'";
 inline constexpr const char* kNotBlobField = "Field '%s' is not a blob field";
-// Index order joins the table with its own layer.
-inline constexpr const char* kIndexNotAvailable = "Index \"%s\" cannot be opened: index files are not supported yet.";
 // A filter is a condition: a value of any other type says nothing about a
 // record, so it is refused when set rather than judged by its first byte.
 inline constexpr const char* kFilterNotLogical = "Filter must be a logical expression.";

@@ -56,11 +56,6 @@ int32_t GetInt32(const uint8_t* p) {
 
 void PutInt32(uint8_t* p, int32_t v) { std::memcpy(p, &v, sizeof v); }
 
-size_t Utf8CharStart(std::string_view s, size_t at) {
-  while (at > 0 && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) --at;
-  return at;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- stream refs
@@ -175,18 +170,6 @@ void TDbfTable::SetTableName(const std::string& name) {
 }
 
 std::string TDbfTable::PhysicalTableName() const { return FilePathFull() + tableName_; }
-
-void TDbfTable::SetIndexName(const std::string& name) {
-  // Index order arrives with the index files; until then only record order
-  // exists, and a name cannot be honoured.
-  if (!name.empty()) throw EDbfError(FormatMessage(msg::kIndexNotAvailable, name.c_str()));
-  indexName_ = name;
-}
-
-void TDbfTable::SetIndexFieldNames(const std::string& names) {
-  if (!names.empty()) throw EDbfError(FormatMessage(msg::kIndexNotAvailable, names.c_str()));
-  indexFieldNames_ = names;
-}
 
 void TDbfTable::SetFilter(const std::string& text) {
   if (text == Filter()) return;
@@ -308,13 +291,11 @@ void TDbfTable::InternalOpen() {
     TDataSet::SetFilter(std::string());
   }
 
-  // Index files and filter expressions join the open sequence with their
-  // own layers; a table asked for either refuses rather than pretends.
-  for (int i = 0; i < indexDefs_.Count(); ++i)
-    if (!indexDefs_.Item(i).temporary)
-      throw EDbfError(FormatMessage(msg::kIndexNotAvailable, indexDefs_.Item(i).indexFile.c_str()));
+  AddProductionIndexTags();
+  OpenListedIndexes();
 
-  cursor_ = std::make_unique<TDbfCursor>(dbfFile_.get());
+  cursor_.reset();
+  SelectIndex();
   editRecNo_ = -1;
   InvalidateReadAhead();
   lastRecordRead_ = -1;
@@ -680,7 +661,11 @@ void TDbfTable::InternalGotoBookmark(const TBookmark& bookmark) {
 }
 
 void TDbfTable::InternalSetToRecord(uint8_t* buffer) {
-  if (GetBookmarkFlag(buffer) != bfInserted) cursor_->SetOrderPosition(GetInt32(buffer + kOrderPositionOffset));
+  // By record number: in index order a position is an estimate that an
+  // edit of any key may move.
+  if (GetBookmarkFlag(buffer) == bfInserted) return;
+  const int64_t recNo = GetInt32(buffer + kBookmarkOffset);
+  if (recNo > 0 && cursor_->GetPhysicalRecord() != recNo) cursor_->SetPhysicalRecord(recNo);
 }
 
 int TDbfTable::RecordCount() {
@@ -842,28 +827,7 @@ std::string TDbfTable::TextToTable(std::string_view utf8, int maxBytes) {
     if (static_cast<int>(out.size()) > maxBytes) out.resize(static_cast<size_t>(maxBytes));
     return out;
   }
-  const size_t limit = static_cast<size_t>(maxBytes);
-  if (IsAscii(utf8)) return std::string(utf8.substr(0, limit));
-  std::string out;
-  Utf8ToCodePage(codePage_, utf8, out);
-  if (out.size() <= limit) return out;
-  if (CodePageIsSingleByte(codePage_)) {
-    out.resize(limit);
-    return out;
-  }
-  // A multi-byte code page: drop whole characters from the end until the
-  // text fits, so no lead byte is left without its trail byte.
-  std::string_view rest = utf8;
-  while (!rest.empty() && out.size() > limit) {
-    // Cut roughly to size first, then character by character.
-    size_t cut = std::min(rest.size() - 1, rest.size() * limit / std::max<size_t>(out.size(), 1) + 4);
-    cut = Utf8CharStart(rest, std::min(cut, rest.size() - 1));
-    rest = rest.substr(0, cut);
-    out.clear();
-    Utf8ToCodePage(codePage_, rest, out);
-  }
-  if (out.size() > limit) out.clear();
-  return out;
+  return Utf8ToCodePageWithin(codePage_, utf8, static_cast<size_t>(maxBytes));
 }
 
 void TDbfTable::CheckStorableText(const TField& field, std::string_view utf8) {
@@ -910,6 +874,8 @@ void TDbfTable::InternalPost() {
   InvalidateReadAhead();
   if (State() == dsEdit) {
     dbfFile_->WriteBackRecord(editRecNo_, record);
+    // In index order the record may have moved: the cursor follows it.
+    if (IndexCursor()) cursor_->SetPhysicalRecord(editRecNo_);
     editRecNo_ = -1;
   } else {
     const int64_t recNo = dbfFile_->AppendRecord(record);

@@ -33,6 +33,8 @@
 
 namespace norvale {
 
+class TIndexCursor;
+
 class TDbfFile;
 class TStream;
 
@@ -118,8 +120,23 @@ class TDbfTable : public TDataSet {
   TDbfIndexDefs& Indexes() { return indexDefs_; }
   const std::string& IndexName() const { return indexName_; }
   void SetIndexName(const std::string& name);
-  const std::string& IndexFieldNames() const { return indexFieldNames_; }
+  // The key expression of the current index's definition, empty in record
+  // order; setting it selects the index defined with that expression (or
+  // record order when none is).
+  std::string IndexFieldNames() const;
   void SetIndexFieldNames(const std::string& names);
+  // The names of every open index: the production tags, then the index
+  // files opened by name. The table must be open.
+  std::vector<std::string> GetIndexNames() const;
+  // Opens one more existing index file (resolved against FilePathFull); it
+  // is kept current from now on but does not change the order.
+  void OpenIndexFile(const std::string& name);
+  // Restricts the current index's order to the keys from low to high, both
+  // included, and goes to the first record; nothing in record order.
+  void SetRange(const TVariant& low, const TVariant& high);
+  void CancelRange();
+  // The index cursor when the table is in index order.
+  TIndexCursor* IndexCursor() const;
   TDbfOpenMode OpenMode() const { return openMode_; }
   void SetOpenMode(TDbfOpenMode mode) { openMode_ = mode; }
   bool ShowDeleted() const { return showDeleted_; }
@@ -313,6 +330,9 @@ class TDbfTable : public TDataSet {
   // then read-only, with the cause kept.
   void OpenFileGuarded(TDbfFile& file, const std::string& fileName, TPagedFileMode mode);
   void AddProductionIndexTags();
+  void OpenListedIndexes();
+  // A search value in the current index's key form.
+  std::string IndexKeyFor(const TVariant& value);
   // Compiles `text` into the filter with the current FilterOptions.
   void CompileFilter(const std::string& text);
   // Whether the record in `buffer` passes Filter and OnFilterRecord. A
@@ -326,6 +346,12 @@ class TDbfTable : public TDataSet {
   // that matches the keys (see Locate), with that record in tempBuffer_;
   // false when none does.
   bool LinearSearch(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options);
+  // The same answer through an index, when one can give it (a single key
+  // field that an open index has for its expression, no filter, case as
+  // stored): true with *found set when it answered, false to search
+  // linearly.
+  bool IndexSearch(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options, bool* found);
+  bool Search(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options);
   // The fields named in `names`, ";"-separated.
   std::vector<TField*> FieldList(const std::string& names) const;
   void SelectIndex();
@@ -350,7 +376,6 @@ class TDbfTable : public TDataSet {
   std::string tableName_;
   TDbfIndexDefs indexDefs_;
   std::string indexName_;
-  std::string indexFieldNames_;
   TDbfOpenMode openMode_ = omNormal;
   bool showDeleted_ = false;
   TDbfStorage storage_ = stoFile;

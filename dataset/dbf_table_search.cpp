@@ -8,6 +8,7 @@
 #include "engine/messages.h"
 #include "engine/record_view.h"
 #include "engine/table_file.h"
+#include "index/index_file.h"
 #include "expr/text_rules.h"
 #include "platform/ascii.h"
 
@@ -251,6 +252,108 @@ bool TDbfTable::LinearSearch(const std::string& keyFields, const TVariant& keyVa
   return false;
 }
 
+bool TDbfTable::Search(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options) {
+  bool found = false;
+  if (IndexSearch(keyFields, keyValues, options, &found)) return found;
+  return LinearSearch(keyFields, keyValues, options);
+}
+
+bool TDbfTable::IndexSearch(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options,
+                            bool* found) {
+  *found = false;
+  // A filter decides per record, and the stored keys know no case rule.
+  if (Filtered() || (options & loCaseInsensitive) || !indexFiles_) return false;
+  const std::string fieldName = AsciiUpper(std::string(TrimBlanks(keyFields)));
+  if (fieldName.empty() || fieldName.find(';') != std::string::npos) return false;
+  TTextRules rules;
+  rules.Setup(kUtf8CodePage);
+  std::vector<TSearchKey> keys;
+  // The same conversion, and the same errors, as the linear search.
+  if (!MakeKeys(FieldList(keyFields), keyValues, options, rules, keys)) return false;
+  const TSearchKey& key = keys.front();
+  const bool text = key.kind == TSearchKey::kText;
+  if (!text && key.kind != TSearchKey::kInteger && key.kind != TSearchKey::kFloat) return false;
+  // An empty prefix matches every record: the first one in order is no
+  // search at all.
+  if (key.partial && (!text || key.text.empty())) return false;
+
+  // The current order's index, when its expression is the field; else an
+  // open index defined on the field, walked aside.
+  TIndexFile* file = nullptr;
+  int tag = -1;
+  bool inOrder = false;
+  const auto usable = [&](TIndexFile* f, int t) {
+    if (!f || t < 0 || t >= f->TagCount()) return false;
+    const TIndexTagInfo info = f->TagInfo(t);
+    return AsciiUpper(std::string(TrimBlanks(info.expression))) == fieldName && !info.filtered &&
+           info.keyType == (text ? 'C' : 'N');
+  };
+  if (TIndexCursor* cursor = IndexCursor()) {
+    if (usable(cursor->Index(), cursor->Tag())) {
+      file = cursor->Index();
+      tag = cursor->Tag();
+      inOrder = true;
+    }
+  } else if (const TDbfIndexDef* def = indexDefs_.GetIndexByField(fieldName)) {
+    file = indexFiles_->Find(def->indexFile, &tag);
+    if (!usable(file, tag)) file = nullptr;
+  }
+  if (!file) return false;
+
+  const int selected = file->SelectedTag();
+  file->SelectTag(tag);
+  struct TRestore {
+    TIndexFile* file;
+    int tag;
+    ~TRestore() {
+      if (tag >= 0) file->SelectTag(tag);
+    }
+  } restore{file, selected};
+  const int keyLength = file->TagInfo(tag).keyLength;
+  std::string wanted;
+  if (text)
+    wanted = TextToTable(key.text, keyLength);
+  else
+    wanted = file->SearchKey(key.kind == TSearchKey::kInteger ? static_cast<double>(key.integer) : key.number);
+  const std::string searchKey = text ? file->SearchKey(wanted) : wanted;
+  bool on = key.partial ? file->SeekPrefix(wanted) : file->SeekKey(searchKey, smEqual);
+
+  uint8_t* buffer = tempBuffer_.get();
+  uint8_t* record = buffer + kHeaderSize;
+  TTempState scope(*this, dsFilter, filterBuffer_, buffer);
+  std::string scratch;
+  InvalidateReadAhead();
+  int64_t best = -1;
+  // Every entry of the key (or prefix) is a candidate; the record itself
+  // decides, as it does for the linear search.
+  for (; on; on = file->MoveNext()) {
+    const std::string current = file->CurrentKey();
+    if (key.partial ? current.compare(0, wanted.size(), wanted) != 0 : file->CompareKeys(tag, current, searchKey) != 0)
+      break;
+    const int64_t recNo = file->CurrentRecord();
+    if (recNo <= 0 || !dbfFile_->RecordExists(recNo) || (best > 0 && recNo >= best)) continue;
+    ReadRecord(recNo, record);
+    if (!showDeleted_ && TRecordView(record, static_cast<size_t>(recordSize_)).Deleted()) continue;
+    StampRecord(buffer);
+    if (!KeysMatch(keys, rules, scratch)) continue;
+    best = recNo;
+    // In the index's own order the first match is the answer; in record
+    // order the lowest record number among them.
+    if (inOrder) break;
+  }
+  if (best <= 0) {
+    *found = false;
+    return true;
+  }
+  if (!inOrder) {
+    cursor_->SetPhysicalRecord(best);
+    ReadRecord(best, record);
+    StampRecord(buffer);
+  }
+  *found = true;
+  return true;
+}
+
 bool TDbfTable::Locate(const std::string& keyFields, const TVariant& keyValues, TLocateOptions options) {
   if (!cursor_) return false;
   CheckBrowseMode();
@@ -258,7 +361,7 @@ bool TDbfTable::Locate(const std::string& keyFields, const TVariant& keyValues, 
   const int64_t oldPosition = cursor_->GetOrderPosition();
   bool found = false;
   try {
-    found = LinearSearch(keyFields, keyValues, options);
+    found = Search(keyFields, keyValues, options);
   } catch (...) {
     cursor_->SetOrderPosition(oldPosition);
     CursorPosChanged();
@@ -279,7 +382,7 @@ TVariant TDbfTable::Lookup(const std::string& keyFields, const TVariant& keyValu
   if (!cursor_ || keyValues.IsNull()) return result;
   const int64_t oldPosition = cursor_->GetOrderPosition();
   try {
-    if (LinearSearch(keyFields, keyValues, 0)) {
+    if (Search(keyFields, keyValues, 0)) {
       TTempState scope(*this, dsFilter, filterBuffer_, tempBuffer_.get());
       // A search through an index matches keys as the index stores them;
       // the answer is only given for a record whose fields hold the values.
