@@ -891,8 +891,11 @@ void TRecordWriter::WriteInOrder(const std::function<int64_t()>& next) {
       walkEnded = true;
       return;
     }
-    if (mapped && offsetOf(r) + length <= view.Size())
-      for (size_t line = 0; line < length; line += 64) __builtin_prefetch(view.At(offsetOf(r) + line), 0, 1);
+    if (mapped && offsetOf(r) + length <= view.Size()) {
+      // Every cache line the record touches, its last partial one too.
+      const uint64_t from = offsetOf(r) & ~uint64_t(63);
+      for (uint64_t line = from; line < offsetOf(r) + length; line += 64) __builtin_prefetch(view.At(line), 0, 1);
+    }
     ahead[(aheadHead + aheadCount++) % kAhead] = r;
   };
   for (;;) {
