@@ -14,20 +14,16 @@
 #include <vector>
 
 #include "bench/bench_table.h"
+#include "bench/bench_timing.h"
 #include "dataset/dbf_table.h"
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
+using norvale::bench::Median;
+using norvale::bench::Since;
+using norvale::bench::TClock;
 
 constexpr const char* kCondition = "NAME = 'J*' AND AMOUNT > 5000 AND DTOS(BORN) >= '19700101'";
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 double Walk(const std::string& path, long* count) {
   const auto start = TClock::now();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/bench_table.h"
+#include "bench/bench_timing.h"
 #include "dataset/dbf_table.h"
 #include "engine/table_file.h"
 #include "index/table_indexes.h"
@@ -26,14 +27,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using TClock = std::chrono::steady_clock;
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using norvale::bench::Median;
+using norvale::bench::Since;
+using norvale::bench::TClock;
+using norvale::bench::Timed;
 
 void RemoveIndexes(const std::string& table) {
   fs::path mdx = table;
@@ -74,12 +71,6 @@ void WriteNames(const std::string& table, const std::string& out) {
       names.put('\n');
     }
   }
-}
-
-double Timed(const std::string& command) {
-  const auto start = TClock::now();
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "warning: %s failed\n", command.c_str());
-  return Since(start);
 }
 
 double Appends(const std::string& dir, bool indexed, int count) {

@@ -16,26 +16,17 @@
 #include <vector>
 
 #include "bench/bench_table.h"
+#include "bench/bench_timing.h"
 #include "engine/table_file.h"
 #include "index/table_indexes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using TClock = std::chrono::steady_clock;
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double Timed(const std::string& command) {
-  const auto start = TClock::now();
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "warning: %s failed\n", command.c_str());
-  return Since(start);
-}
+using norvale::bench::Median;
+using norvale::bench::Since;
+using norvale::bench::TClock;
+using norvale::bench::Timed;
 
 }  // namespace
 

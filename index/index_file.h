@@ -258,6 +258,8 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   bool LandForward(TTagState& tag, TPath& path);
   void DescendEdge(TTagState& tag, bool last, TPath& path);
   bool LoadWalk(TTagState& tag, TPath& path, bool* moved);
+  // The first step forward from where the walk stands.
+  bool StepFromWalk(TTagState& tag, TPath& path);
   void StoreWalk(TTagState& tag, const TPath& path);
   bool InRange(const TTagState& tag, const uint8_t* key, bool checkLow, bool checkHigh) const;
   std::vector<int64_t> LevelWeights(TTagState& tag, int depth);

@@ -154,6 +154,22 @@ void TIndexFile::MoveLast() {
   if (TTagState* tag = SelectedState()) tag->walk.where = TIndexWalk::wAfter;
 }
 
+bool TIndexFile::StepFromWalk(TTagState& tag, TPath& path) {
+  const TIndexWalk& w = tag.walk;
+  if (w.where == TIndexWalk::wBefore) {
+    if (w.rangeActive)
+      Descend(tag, reinterpret_cast<const uint8_t*>(w.low.data()), false, false, path);
+    else
+      DescendEdge(tag, false, path);
+    return LandForward(tag, path);
+  }
+  if (w.where != TIndexWalk::wOn) return false;
+  bool moved = false;
+  if (!LoadWalk(tag, path, &moved)) return false;
+  // A walk whose entry went already stands on the one after it.
+  return moved ? LandForward(tag, path) : StepForward(tag, path);
+}
+
 bool TIndexFile::MoveNext() {
   TTagState* tag = SelectedState();
   if (!tag) return false;
@@ -162,17 +178,7 @@ bool TIndexFile::MoveNext() {
   // Reused from step to step: a walk allocates nothing per entry.
   TPath& path = scratchPath_;
   path.clear();
-  bool on = false;
-  if (w.where == TIndexWalk::wBefore) {
-    if (w.rangeActive)
-      Descend(*tag, reinterpret_cast<const uint8_t*>(w.low.data()), false, false, path);
-    else
-      DescendEdge(*tag, false, path);
-    on = LandForward(*tag, path);
-  } else if (w.where == TIndexWalk::wOn) {
-    bool moved = false;
-    if (LoadWalk(*tag, path, &moved)) on = moved ? LandForward(*tag, path) : StepForward(*tag, path);
-  }
+  bool on = StepFromWalk(*tag, path);
   if (on && !InRange(*tag, path.back().page->KeyOfEntry(path.back().pos), false, true)) on = false;
   if (!on) {
     w.where = TIndexWalk::wAfter;
@@ -189,19 +195,9 @@ int TIndexFile::MoveNextMany(int64_t* records, int max) {
   TIndexWalk& w = tag->walk;
   TPath& path = scratchPath_;
   path.clear();
-  bool on = false;
   // The first step as MoveNext takes it; the others along the same path,
   // which is stored once at the end.
-  if (w.where == TIndexWalk::wBefore) {
-    if (w.rangeActive)
-      Descend(*tag, reinterpret_cast<const uint8_t*>(w.low.data()), false, false, path);
-    else
-      DescendEdge(*tag, false, path);
-    on = LandForward(*tag, path);
-  } else if (w.where == TIndexWalk::wOn) {
-    bool moved = false;
-    if (LoadWalk(*tag, path, &moved)) on = moved ? LandForward(*tag, path) : StepForward(*tag, path);
-  }
+  bool on = StepFromWalk(*tag, path);
   int n = 0;
   for (;;) {
     if (on && !InRange(*tag, path.back().page->KeyOfEntry(path.back().pos), false, true)) on = false;

@@ -82,8 +82,8 @@ struct TSampleTable {
     }
     path = dir.File("t.dbf");
     WriteFile(path, t.Bytes());
-    for (const char* spec : {"NAME NAME", "QTY QTY", "RQTY QTY --descending"})
-      EXPECT_EQ(Cli("index create " + Quote(path) + " " + spec).status, 0) << spec;
+    for (const char* tag : {"NAME NAME", "QTY QTY", "RQTY QTY --descending"})
+      EXPECT_EQ(Cli("index create " + Quote(path) + " " + tag).status, 0) << tag;
     EXPECT_EQ(Cli("index create " + Quote(path) + " X NAME --index byname.ndx").status, 0);
   }
 };
