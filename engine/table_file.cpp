@@ -706,17 +706,6 @@ void TDbfFile::RemoveKeys(int64_t recNo, const uint8_t* buffer, size_t upTo) {
   for (size_t i = 0; i < upTo && i < indexes_.size(); ++i) indexes_[i]->DeleteKey(recNo, buffer);
 }
 
-void TDbfFile::ChangeHeaderCount(int delta) {
-  AcquirePageLock(0, true);
-  ReloadHeader();
-  SetRecordCount(static_cast<uint32_t>(int64_t(RecordCount()) + delta));
-  StoreHeader();
-  // Written now even when exclusive, so that a full disk is seen here and
-  // not at close, where nobody can be told.
-  FlushHeader();
-  ReleasePageLock(0);
-}
-
 bool TDbfFile::ReadRecord(int64_t recNo, uint8_t* buffer) {
   if (recNo <= 0 || recordSize_ <= 0) return false;
   const int got = ReadPage(recNo, buffer);
@@ -736,10 +725,9 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
   if (shared_) {
     // Other programs append too. The number is chosen under the header lock,
     // so that nobody counts or finishes a record between our look and our
-    // record lock. The count only tallies appends: one that finished ahead
-    // of a slower one has written past it, which the file's size shows.
-    // Every number between there and the last one taken is still locked by
-    // its appender.
+    // record lock. An appender that finished ahead of a slower one has
+    // written past the count, which the file's size shows; every number
+    // between there and the last one taken is still locked by its appender.
     AcquirePageLock(0, true);
     ReloadHeader();
     recNo = std::max<int64_t>(RecordCount(), PageCount()) + 1;
@@ -767,7 +755,11 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
   // between our count and our write.
   AcquirePageLock(0, true);
   ReloadHeader();
-  SetRecordCount(RecordCount() + 1);
+  // The count covers our record rather than adding one to it: a program
+  // that began changing the table meanwhile has set it from the file's size,
+  // which already holds the records of appenders that finished ahead of us.
+  const uint32_t countBefore = RecordCount();
+  SetRecordCount(static_cast<uint32_t>(std::max<int64_t>(countBefore, recNo)));
   StoreHeader();
   // Written now even when exclusive, so that a full disk is seen here and
   // not at close, where nobody can be told.
@@ -777,12 +769,17 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
     WritePage(recNo, buffer);
   }
   const bool failed = WriteError();
+  if (failed) {
+    // The header must never count a record that was not written; the lock
+    // is still ours, so nobody has counted past us since.
+    ClearWriteError();
+    SetRecordCount(countBefore);
+    StoreHeader();
+    FlushHeader();
+  }
   ReleasePageLock(0);
   ReleasePageLock(recNo);
   if (failed) {
-    // The header must never count a record that was not written.
-    ClearWriteError();
-    ChangeHeaderCount(-1);
     ClearWriteError();
     RemoveKeys(recNo, buffer, indexes_.size());
     for (TTableIndex* index : indexes_) index->Flush();

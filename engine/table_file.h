@@ -177,7 +177,6 @@ class TDbfFile : public TPagedFile {
   // Writes the indexes' changed pages at the end of a change; raises the
   // index write error when one of them failed.
   void FlushIndexes();
-  void ChangeHeaderCount(int delta);
   // Brings the header's repairs and today's date to the file before the
   // first change of this open; later changes find it done.
   void BeginChange();

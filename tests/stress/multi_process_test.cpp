@@ -112,10 +112,14 @@ std::vector<std::string> Args(const std::string& table, const std::string& mode,
   return args;
 }
 
-// Starts one appender per tag, lets them go at once and waits for all.
-void RunAppenders(const std::string& path, const std::string& tags, int perWriter) {
+// Starts one appender per tag, lets them go at once and waits for all. The
+// tags listed in `reopening` open the table afresh for every record.
+void RunAppenders(const std::string& path, const std::string& tags, int perWriter, const std::string& reopening = "") {
   std::vector<std::unique_ptr<TWorkerProcess>> workers;
-  for (char tag : tags) workers.push_back(Start(Args(path, "shared", {"append", std::string(1, tag), std::to_string(perWriter)})));
+  for (char tag : tags) {
+    const std::string job = reopening.find(tag) == std::string::npos ? "append" : "reopen";
+    workers.push_back(Start(Args(path, "shared", {job, std::string(1, tag), std::to_string(perWriter)})));
+  }
   for (auto& w : workers) ASSERT_EQ(w->ReadLine(), "ready");
   for (auto& w : workers) w->Send("go");
   for (auto& w : workers) EXPECT_EQ(w->ReadLine(), "done");
@@ -164,6 +168,22 @@ TEST_P(ConcurrentAppendTest, EveryRecordLandsWholeUnderItsOwnNumber) {
 INSTANTIATE_TEST_SUITE_P(Writers, ConcurrentAppendTest,
                          ::testing::Values(TAppendCase{"AB", 1000}, TAppendCase{"ABC", 300}),
                          [](const auto& info) { return std::to_string(info.param.tags.size()) + "Writers"; });
+
+// A program's first change sets the count from the file's size, which may
+// already hold a record that finished ahead of a slower appender's: that
+// appender must not count its record a second time.
+TEST_F(MultiProcessTest, CountStaysExactWhenProgramsJoinWhileOthersAppend) {
+  TTableImage image = TaggedTable();
+  test::WriteFile(path_, image.Bytes());
+  constexpr int kPerWriter = 150;
+  RunAppenders(path_, "ABCD", kPerWriter, "CD");
+
+  const std::vector<uint8_t> bytes = test::ReadFile(path_);
+  EXPECT_EQ(GetLE32(bytes.data() + 4), uint32_t(4 * kPerWriter)) << "header record count";
+  const std::vector<TAppended> records = ReadTagged(path_, image);
+  ASSERT_EQ(records.size(), size_t(4 * kPerWriter));
+  ExpectEachWriterComplete(records, "ABCD", kPerWriter);
+}
 
 TEST_F(MultiProcessTest, AutoIncrementValuesStayDistinctAcrossAppenders) {
   TTableImage image = TaggedTable(0x04);

@@ -6,6 +6,8 @@
 //   norvale_stress_worker TABLE MODE JOB [ARGS...]
 //     MODE  shared | exclusive | readonly
 //     JOB   append TAG COUNT   "ready", waits, appends COUNT records, "done"
+//           reopen TAG COUNT   as append, opening the table afresh for each
+//                              record, so that every append is a first change
 //           memo TAG COUNT     as append, each record with a value in its
 //                              memo field NOTE
 //           lock RECNO         locks and reads RECNO, "locked", waits, writes back, "released"
@@ -69,6 +71,24 @@ int Run(std::vector<std::string> args) {
       table.AppendRecord(record.data());
     }
     Say("done");
+  } else if (job == "reopen" && args.size() == 5) {
+    const char tag = args[3].at(0);
+    const int count = std::stoi(args[4]);
+    table.Close();
+    Say("ready");
+    WaitForGo();
+    for (int seq = 1; seq <= count; ++seq) {
+      TDbfFile again;
+      again.SetFileName(args[0]);
+      again.SetMode(ModeOf(args[1]));
+      again.Open();
+      again.BlankRecord(record.data());
+      stress::FillRecord(again, tag, seq, record.data());
+      again.AppendRecord(record.data());
+      again.Close();
+    }
+    Say("done");
+    return 0;
   } else if (job == "memo" && args.size() == 5) {
     const char tag = args[3].at(0);
     const int count = std::stoi(args[4]);
