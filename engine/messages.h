@@ -34,4 +34,12 @@ inline constexpr const char* kTooManyIndexes = "Can not create index: too many i
 inline constexpr const char* kIndexDamaged = "Index file \"%s\" is damaged (%s); regenerate the index.";
 inline constexpr const char* kIndexLockTimeout = "Index file \"%s\" stays locked by another program; try again later.";
 
+inline constexpr const char* kStructureTooLarge = "Table structure too large for this table type.";
+inline constexpr const char* kInvalidFieldTypeFor = "Invalid field type '%s' for field '%s'.";
+inline constexpr const char* kFieldNameMissing = "Field %d has no name.";
+inline constexpr const char* kFieldNameInvalid = "Field name \"%s\" holds characters a table cannot store.";
+inline constexpr const char* kFieldNameRepeated = "Field name \"%s\" appears twice (names are cut to %d characters).";
+inline constexpr const char* kNoFields = "A table needs at least one field.";
+inline constexpr const char* kNameTaken = "Cannot create \"%s\": %s.";
+
 }  // namespace norvale::msg

@@ -27,6 +27,11 @@ std::string FindCompanionFile(const std::string& tablePath, const std::string& e
 // The file type other programs name a version byte by ("Unknown" for others).
 const char* VersionByteDescription(uint8_t versionByte);
 
+// The text a field type letter is named by in messages: ' "I" (#49) '.
+std::string FieldTypeText(char letter);
+// Whether tables of `version` can hold fields of native type `letter`.
+bool VersionHoldsFieldType(TXBaseVersion version, char letter);
+
 class TDbfFile : public TPagedFile {
  public:
   static constexpr uint8_t kEofByte = fmt::kEndOfFile;
@@ -69,6 +74,21 @@ class TDbfFile : public TPagedFile {
   void WriteCodePage(int codePage);
   // The language driver name of a dBASE 7 header (empty below dBASE 7).
   std::string LanguageDriverName() const;
+
+  // Set before opening in a creating mode: the version and the language
+  // driver id a new table is written with (0: the process default).
+  void SetCreateVersion(TXBaseVersion version) { version_ = version; }
+  void SetCreateLanguageId(uint8_t id) { languageId_ = id; }
+  // Writes the header of a new, empty table with the fields of `defs` (names
+  // upper-cased and cut to the version's length), and creates its memo file
+  // when it has memo fields. FoxPro fields whose NullPosition() is set may
+  // hold null. Definitions the version cannot hold (names empty, repeated or
+  // unprintable, types it has no letter for, a header or record past the
+  // 16-bit limits) raise EDbfError before anything is written.
+  void CreateStructure(const TDbfFieldDefs& defs, int memoBlockSize);
+  // Cuts an exclusively open table to its header. The memo file and the
+  // indexes are the caller's: other programs read the memo file whole.
+  void Zap();
 
   TDbfFieldDefs& FieldDefs() { return fieldDefs_; }
   const TDbfFieldDefs& FieldDefs() const { return fieldDefs_; }
