@@ -42,4 +42,17 @@ inline constexpr const char* kFieldNameRepeated = "Field name \"%s\" appears twi
 inline constexpr const char* kNoFields = "A table needs at least one field.";
 inline constexpr const char* kNameTaken = "Cannot create \"%s\": %s.";
 
+inline constexpr const char* kSwapFailed = "Cannot replace the files of \"%s\" (%s); the table is unchanged.";
+inline constexpr const char* kSwapStuck =
+    "The files of \"%s\" could not all be put back (%s; %s); the next open of the table tries again.";
+inline constexpr const char* kSwapInProgress = "Table \"%s\" is being rewritten by another program; try again later.";
+
+inline constexpr const char* kValueNotANumber = "Value \"%s\" cannot become a number in field %s.";
+inline constexpr const char* kValueNotADate = "Value \"%s\" cannot become a date in field %s.";
+inline constexpr const char* kValueNotALogical = "Value \"%s\" cannot become a logical value in field %s.";
+inline constexpr const char* kNoConversion = "Field %s cannot change from type %c to type %c.";
+inline constexpr const char* kRecordValue = "Record %lld: %s";
+
+inline constexpr const char* kIndexNotRebuilt = "Index %s cannot be built on the new table: %s";
+
 }  // namespace norvale::msg

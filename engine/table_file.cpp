@@ -8,6 +8,7 @@
 #include "engine/byte_order.h"
 #include "engine/dbf_format.h"
 #include "engine/exceptions.h"
+#include "engine/file_swap.h"
 #include "engine/globals.h"
 #include "engine/language.h"
 #include "engine/messages.h"
@@ -134,6 +135,9 @@ void TDbfFile::SetRecordSize(int size) {
 void TDbfFile::Open() {
   if (IsOpen()) return;
   giveUp_ = false;
+  // A pack or restructure that a crash interrupted is finished or undone
+  // before anything reads the files it was replacing.
+  if (mode_ != amMemoryCreate && mode_ != amMemoryOpen && !fileName_.empty()) TFileSwap::Recover(fileName_);
   TPagedFile::Open();
   changeBegun_ = false;
   unlinkIndex_ = false;
@@ -787,6 +791,28 @@ int64_t TDbfFile::AppendRecord(uint8_t* buffer) {
   }
   FlushIndexes();
   return recNo;
+}
+
+void TDbfFile::WriteNewRecords(const uint8_t* records, int64_t count) {
+  if (shared_ || !indexes_.empty() || count <= 0) throw EDbfError(msg::kExclusiveRequired);
+  BeginChange();
+  const int64_t first = int64_t(RecordCount()) + 1;
+  WriteBytesAt(PageOffset(first), records, static_cast<size_t>(count * recordSize_));
+  SetRecordCount(static_cast<uint32_t>(first - 1 + count));
+  headerModified_ = true;
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
+}
+
+void TDbfFile::FinishNewRecords() {
+  StoreHeader();
+  FlushHeader();
+  if (WriteError()) {
+    ClearWriteError();
+    throw EDbfWriteError(msg::kWriteError);
+  }
 }
 
 void TDbfFile::LockAndReadRecord(int64_t recNo, uint8_t* buffer) {

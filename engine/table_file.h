@@ -156,6 +156,11 @@ class TDbfFile : public TPagedFile {
 
   // Appends a complete record image; returns its record number.
   int64_t AppendRecord(uint8_t* buffer);
+  // Writes `count` complete records after the last one, for a table being
+  // built: open exclusively with no index attached (its indexes are built
+  // afterwards from the records). FinishNewRecords writes the header.
+  void WriteNewRecords(const uint8_t* records, int64_t count);
+  void FinishNewRecords();
   // Locks record `recNo` (EDbfError "Record locked." when another holds it)
   // and reads it into `buffer`.
   void LockAndReadRecord(int64_t recNo, uint8_t* buffer);

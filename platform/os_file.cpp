@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,48 @@ bool TOsFile::CreateEmpty(const std::string& path) {
   if (fd < 0) return false;
   ::close(fd);
   return true;
+}
+
+bool TOsFile::CreateNew(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool TOsFile::RenameNoReplace(const std::string& from, const std::string& to, std::string& error) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) {
+    error = std::strerror(errno);
+    return false;
+  }
+  // File systems without the flag: a hard link fails on an existing name too.
+  if (::link(from.c_str(), to.c_str()) != 0 || ::unlink(from.c_str()) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool TOsFile::SyncFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool TOsFile::SyncDirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 bool TOsFile::ReplaceContents(const std::string& path, const std::string& text, std::string& error) {

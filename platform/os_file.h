@@ -32,6 +32,15 @@ class TOsFile {
   // Creates an empty file (or truncates an existing one); false when it cannot.
   static bool CreateEmpty(const std::string& path);
   static bool Remove(const std::string& path);
+  // Creates `path` only when no file of that name exists; false (with
+  // `error`) otherwise, so that a name found free is never someone's file.
+  static bool CreateNew(const std::string& path, std::string& error);
+  // Renames without ever replacing a file at `to`; false with `error`.
+  static bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error);
+  // Makes a file's contents, or a directory's entries (the renames and
+  // removals in it), durable.
+  static bool SyncFile(const std::string& path);
+  static bool SyncDirectoryOf(const std::string& path);
   // False when the file is marked read-only (no write permission bit at all,
   // which even the superuser respects here) or the system would refuse to
   // open it for writing (permissions, a read-only file system).
