@@ -22,6 +22,9 @@ class TStream {
   // The size and last-change time, for telling whether another program
   // wrote since the last look; false when the stream cannot tell.
   virtual bool ChangeStamp(int64_t* size, int64_t* modifiedNs) { return false; }
+  // Starts writing a range to the disk without waiting, so that a later sync
+  // of a file written in one go finds most of it done.
+  virtual void StartWriteback(uint64_t offset, uint64_t length) {}
 };
 
 class TFileStream final : public TStream {
@@ -41,6 +44,7 @@ class TFileStream final : public TStream {
   }
   bool Unlock(uint64_t offset, uint64_t length) override { return file_.Unlock(offset, length); }
   bool ChangeStamp(int64_t* size, int64_t* modifiedNs) override { return file_.ChangeStamp(size, modifiedNs); }
+  void StartWriteback(uint64_t offset, uint64_t length) override { file_.StartWriteback(offset, length); }
 
  private:
   TOsFile file_;

@@ -798,6 +798,9 @@ void TDbfFile::WriteNewRecords(const uint8_t* records, int64_t count) {
   BeginChange();
   const int64_t first = int64_t(RecordCount()) + 1;
   WriteBytesAt(PageOffset(first), records, static_cast<size_t>(count * recordSize_));
+  // The new table is synced before it replaces the old one: its bytes go
+  // to the disk while the next ones are copied.
+  if (stream_) stream_->StartWriteback(static_cast<uint64_t>(PageOffset(first)), static_cast<uint64_t>(count * recordSize_));
   SetRecordCount(static_cast<uint32_t>(first - 1 + count));
   headerModified_ = true;
   if (WriteError()) {

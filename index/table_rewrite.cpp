@@ -308,7 +308,7 @@ class TRewrite {
     const int newLength = fresh.RecordLength();
     // Only whole records within the file, whatever the header says.
     const int64_t total = old_.RecordsInFile();
-    constexpr int64_t kChunk = 4096;
+    constexpr int64_t kChunk = 16384;
     std::vector<uint8_t> in(static_cast<size_t>(kChunk * oldLength));
     std::vector<uint8_t> out(static_cast<size_t>(kChunk * newLength));
     std::vector<uint8_t> blank(static_cast<size_t>(newLength));

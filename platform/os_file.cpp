@@ -216,6 +216,10 @@ bool TOsFile::Resize(uint64_t size) { return fd_ >= 0 && ::ftruncate(fd_, static
 
 bool TOsFile::Sync() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
 
+void TOsFile::StartWriteback(uint64_t offset, uint64_t length) {
+  if (fd_ >= 0) ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 TLockResult TOsFile::Lock(uint64_t offset, uint64_t length, bool wait) {
   if (fd_ < 0) return TLockResult::kError;
   int err = 0;

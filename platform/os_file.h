@@ -70,6 +70,8 @@ class TOsFile {
   int64_t WriteAt(uint64_t offset, const void* buffer, size_t count);
   bool Resize(uint64_t size);
   bool Sync();
+  // Asks the system to start writing a range out now; no waiting, no error.
+  void StartWriteback(uint64_t offset, uint64_t length);
 
   // Byte-range lock owned by this open file. `wait` blocks until granted.
   // Files opened read-only take read locks: a write lock needs write access.
