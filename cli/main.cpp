@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "cli/cli_messages.h"
+#include "cli/create_command.h"
 #include "cli/index_command.h"
 #include "cli/order_dump.h"
 #include "cli/record_writer.h"
 #include "cli/repair_command.h"
+#include "cli/rewrite_command.h"
 #include "dataset/table_filter.h"
 #include "engine/code_page_choice.h"
 #include "engine/exceptions.h"
@@ -28,6 +30,9 @@ constexpr const char* kUsage =
     "       norvale-cli repair TABLE [--dry-run]\n"
     "       norvale-cli check TABLE\n"
     "       norvale-cli index TABLE | index keys|create|drop ... | reindex TABLE (norvale-cli index --help)\n"
+    "       norvale-cli create TABLE --fields \"NAME C(30), AMOUNT N(12,2), BORN D, NOTE M\" [--level 3|4|7|25]\n"
+    "                  [--codepage CP]\n"
+    "       norvale-cli pack TABLE | zap TABLE | restructure TABLE --fields \"...\" [--pack] (norvale-cli pack --help)\n"
     "  CP: a code page number (866, 1251, 65001) or name (cp866, UTF-8, ISO-8859-2)\n";
 
 struct TArguments {
@@ -155,6 +160,10 @@ int Run(int argc, char** argv) {
     return RunRepairCommand(argc, argv);
   if (argc >= 2 && (std::strcmp(argv[1], "index") == 0 || std::strcmp(argv[1], "reindex") == 0))
     return RunIndexCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "create") == 0) return RunCreateCommand(argc, argv);
+  if (argc >= 2 && (std::strcmp(argv[1], "pack") == 0 || std::strcmp(argv[1], "zap") == 0 ||
+                    std::strcmp(argv[1], "restructure") == 0))
+    return RunRewriteCommand(argc, argv);
   const TArguments args = Parse(argc, argv);
   try {
     TDbfFile table;
