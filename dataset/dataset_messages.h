@@ -34,5 +34,7 @@ inline constexpr const char* kReadOnlyDamagedIndex =
     "edited anyway, the index will be out of date for the programs that use it.";
 inline constexpr const char* kReadOnlyCodePage = "The table's code page %d cannot be converted, so the table is opened read-only.";
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
+// A master key is compiled over a table file; other datasets have none.
+inline constexpr const char* kMasterNotDbfTable = "The master of a detail table must be a DBF table.";
 
 }  // namespace norvale::msg

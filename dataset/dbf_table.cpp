@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "dataset/dataset_messages.h"
+#include "dataset/master_link.h"
 #include "engine/date_time.h"
 #include "engine/globals.h"
 #include "engine/messages.h"
@@ -81,6 +82,7 @@ void TBlobStreamRef::Release() {
 
 TDbfTable::TDbfTable() {
   TDbfGlobals::Instance();
+  InitMasterLink();
   FieldDefs().OnChange = [this] {
     if (!rebuildingDefs_) storeDefs_ = true;
   };

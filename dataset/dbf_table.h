@@ -34,6 +34,7 @@
 namespace norvale {
 
 class TIndexCursor;
+class TDbfMasterLink;
 
 class TDbfFile;
 class TStream;
@@ -137,6 +138,21 @@ class TDbfTable : public TDataSet {
   void CancelRange();
   // The index cursor when the table is in index order.
   TIndexCursor* IndexCursor() const;
+  // --- master-detail (master_link.cpp)
+  // The source of the master whose current record this table follows; null
+  // for none. Raises "Circular datalinks are not allowed" when the source's
+  // table is this one or follows it, directly or through its own masters.
+  // While the master is open and MasterFields is set, the current index
+  // holds only the records whose key equals MasterFields evaluated on the
+  // master's current record; the range goes when the master closes or the
+  // source is cleared. Record order is not restricted.
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* source);
+  // An expression over the master's fields. A different text is compiled
+  // against the master at once when it is open (raising the parser's
+  // errors, the text kept and the link without a key until it compiles).
+  const std::string& MasterFields() const;
+  void SetMasterFields(const std::string& fields);
   TDbfOpenMode OpenMode() const { return openMode_; }
   void SetOpenMode(TDbfOpenMode mode) { openMode_ = mode; }
   bool ShowDeleted() const { return showDeleted_; }
@@ -355,6 +371,17 @@ class TDbfTable : public TDataSet {
   // The fields named in `names`, ";"-separated.
   std::vector<TField*> FieldList(const std::string& names) const;
   void SelectIndex();
+  void InitMasterLink();
+  // The master moved: leave any edit, then show the master's records.
+  void MasterChanged();
+  void MasterDisabled();
+  // Sets the master's key as the range of the current index and puts the
+  // cursor before its first record; false when the link does not restrict
+  // this order (inactive, no key, record order).
+  bool RestrictToMaster();
+  // Lifts the master's range from the current index before the order
+  // changes.
+  void LeaveMasterRange();
   // The buffer field values are read from and written to in this state.
   uint8_t* CurrentBuffer() const;
   const TDbfFieldDef& FileField(const TField& field) const;
@@ -385,6 +412,7 @@ class TDbfTable : public TDataSet {
   // Internal state.
   std::unique_ptr<TDbfFile> dbfFile_;
   std::unique_ptr<TVirtualCursor> cursor_;
+  std::unique_ptr<TDbfMasterLink> masterLink_;
   std::vector<std::unique_ptr<TDbfBlobStream>> memoStreams_;
   TStream* userStream_ = nullptr;
   std::unique_ptr<uint8_t[]> tempBuffer_;

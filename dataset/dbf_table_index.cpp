@@ -94,8 +94,12 @@ void TDbfTable::SelectIndex() {
   const std::string name = TrimmedName(indexName_);
   if (!name.empty() && indexFiles_) file = indexFiles_->Find(name, &tag);
   InvalidateReadAhead();
+  LeaveMasterRange();
   if (file && tag >= 0) {
     cursor_ = std::make_unique<TIndexCursor>(dbfFile_.get(), file, tag);
+    // A detail shows its master's records from the first one in the new
+    // order; the record that was current may not be among them.
+    if (RestrictToMaster()) current = 0;
   } else {
     cursor_ = std::make_unique<TDbfCursor>(dbfFile_.get());
     indexName_.clear();
