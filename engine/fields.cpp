@@ -231,7 +231,11 @@ void TDbfFieldDef::Normalize() {
       size_ = 8, precision_ = 0;
       break;
     case 'B':
-      if (version != xFoxPro) size_ = 10, precision_ = 0;
+      // A memo block number below FoxPro, an 8-byte double there.
+      if (version != xFoxPro)
+        size_ = 10, precision_ = 0;
+      else
+        size_ = 8;
       break;
     case 'C': {
       const int maximum = version == xFoxPro ? 65535 : 255;
