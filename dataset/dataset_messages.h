@@ -36,5 +36,12 @@ inline constexpr const char* kReadOnlyCodePage = "The table's code page %d canno
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
 // A master key is compiled over a table file; other datasets have none.
 inline constexpr const char* kMasterNotDbfTable = "The master of a detail table must be a DBF table.";
+// Index names are checked before an index file is touched.
+inline constexpr const char* kIndexNameMissing = "An index needs a name.";
+// The name and the longest tag name the production index holds.
+inline constexpr const char* kTagNameInvalid =
+    "\"%s\" is no valid tag name: at most %d letters, digits and underscores, the first a letter.";
+// A table in memory has no files to build a new one beside.
+inline constexpr const char* kMemoryRestructure = "A table held in memory cannot be restructured.";
 
 }  // namespace norvale::msg

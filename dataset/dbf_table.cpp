@@ -131,6 +131,7 @@ void TDbfTable::SetStorage(TDbfStorage storage) {
 void TDbfTable::SetUserStream(TStream* stream) {
   CheckClosed();
   userStream_ = stream;
+  if (createdStream_ && stream != createdStream_.get()) createdStream_.reset();
 }
 
 // ---------------------------------------------------------------- paths
@@ -236,9 +237,7 @@ void TDbfTable::InternalOpen() {
     bool doCreate = true;
     if (BeforeAutoCreate) BeforeAutoCreate(*this, doCreate);
     if (!doCreate) return;
-    // Creating tables arrives with the table administration; a missing
-    // table is reported as missing until then.
-    throw Exception(FormatMessage(msg::kFileNotFound, fileName.c_str()));
+    CreateTableFile(nullptr, nullptr);
   }
 
   auto file = std::make_unique<TDbfFile>();

@@ -231,6 +231,48 @@ class TDbfTable : public TDataSet {
   // The file's field definitions, for the table dialogs (null while closed).
   const TDbfFieldDefs* NativeFieldDefs() const;
 
+  // --- table administration (dbf_table_admin.cpp)
+  // Creates the table named by FilePath and TableName (with stoMemory, in
+  // UserStream, or in a stream of the table's own when none was given) at
+  // TableLevel, with the language byte of the last table opened here, and
+  // creates every index listed in Indexes. Without `definitions` the fields
+  // come from FieldDefs, or from the field objects when there are none. An
+  // existing file of that name is overwritten, and a production index left
+  // beside it removed. On any failure nothing of the new table stays on
+  // disk. The table must be closed and stays closed.
+  void CreateTable(const TDbfFieldDefs* definitions = nullptr);
+  // Rewrites the closed table with `definitions` (CopyFrom() names each
+  // field's old field, -1 for a new one), dropping deleted records when
+  // `pack`. Below level 7 only the types C, D, F, L, M and N are accepted.
+  // Returns the name the old table is kept under. Stays closed.
+  std::string Restructure(const TDbfFieldDefs& definitions, bool pack);
+  // The following need the table open exclusively and writable ("Exclusive
+  // access is required for this operation." on a shared table, checked
+  // before anything is changed), leave any edit first and keep IndexName.
+  //
+  // Removes the deleted records; the records are numbered anew and the
+  // table shows its first record. A failure leaves the old table open.
+  void Pack();
+  // Removes every record; the open indexes are rebuilt empty.
+  void Zap();
+  void EmptyTable() { Zap(); }
+  // Builds every open index anew from the records.
+  void RebuildIndexes();
+  // Creates (or builds anew) a tag of the production index, or with an
+  // extension in `name` a single-index file, from `expression`. The name
+  // and the expression are checked before any file is touched. The new
+  // index is listed in Indexes.
+  void AddIndex(const std::string& name, const std::string& expression, TIndexOptions options = 0);
+  // Deletes a tag or a single-index file and its item in Indexes; the
+  // table goes to record order first when it was the current index. False
+  // when no open index has that name.
+  bool DeleteIndex(const std::string& name);
+  // Creates this closed table with the structure of the open `source` (its
+  // version, language byte and fields) and the indexes listed in Indexes,
+  // and copies every record as stored, deleted ones with their flags and
+  // memo values into the new memo file. Stays closed.
+  void CopyFrom(TDbfTable& source);
+
   // Runs `read` while field reads see the record image in `buffer` (one from
   // AllocRecordBuffer), as when a record is judged for a filter: views can
   // show records the window does not hold. The current record, the state
@@ -393,6 +435,21 @@ class TDbfTable : public TDataSet {
   void WriteBackMemoStreams(uint8_t* record);
   void ReleaseMemoStream(TDbfBlobStream* stream);
   void LockAndRead(int64_t recNo, uint8_t* buffer);
+  // --- administration helpers (dbf_table_admin.cpp)
+  void RequireExclusiveAccess() const;
+  // Writes the new table; `fill` adds records before the indexes are built.
+  void CreateTableFile(const TDbfFieldDefs* definitions, const std::function<void(TDbfFile&)>& fill);
+  void BuildCreateDefinitions(TDbfFieldDefs& defs);
+  // An index name as the index files know it: a tag name trimmed, a file
+  // name made absolute against FilePathFull.
+  std::string ResolveIndexName(const std::string& name) const;
+  // Lets go of the table file (and its indexes) while the dataset stays
+  // open, and takes it up again from the file on disk.
+  void ReleaseTableFile();
+  void ReopenTableFile(const std::vector<std::string>& indexFiles, const std::string& indexName);
+  // Runs `change` on the indexes in record order, then selects `indexName`
+  // again and shows the window anew.
+  void WithRecordOrder(std::string indexName, const std::function<void()>& change);
 
   // Published properties.
   TDateTimeHandling dateTimeHandling_ = dtBDETimeStamp;
@@ -410,6 +467,9 @@ class TDbfTable : public TDataSet {
   int tableLevel_ = 4;
 
   // Internal state.
+  // The stream a stoMemory table created itself; before the table file,
+  // which writes into it while closing.
+  std::unique_ptr<TStream> createdStream_;
   std::unique_ptr<TDbfFile> dbfFile_;
   std::unique_ptr<TVirtualCursor> cursor_;
   std::unique_ptr<TDbfMasterLink> masterLink_;
