@@ -234,7 +234,7 @@ void TDbfFieldDef::Normalize() {
       // A memo block number below FoxPro, an 8-byte double there.
       if (version != xFoxPro)
         size_ = 10, precision_ = 0;
-      else
+      else if (size_ <= 0)
         size_ = 8;
       break;
     case 'C': {

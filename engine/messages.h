@@ -55,4 +55,7 @@ inline constexpr const char* kRecordValue = "Record %lld: %s";
 
 inline constexpr const char* kIndexNotRebuilt = "Index %s cannot be built on the new table: %s";
 
+inline constexpr const char* kIndexNameInvalid =
+    "Invalid index name \"%s\": at most %d letters, digits or underscores.";
+
 }  // namespace norvale::msg

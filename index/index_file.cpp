@@ -1130,23 +1130,29 @@ bool TIndexFile::ChangeRecordKey(int64_t recNo, const uint8_t* before, const uin
 
 // ---------------------------------------------------------------- tags
 
+std::unique_ptr<TDbfIndexParser> TIndexFile::CheckKeyExpression(TDbfFile* table, const std::string& expression,
+                                                                bool multiple, char* keyType, int* keyLength) {
+  auto parser = std::make_unique<TDbfIndexParser>(table);
+  parser->ParseExpression(expression);
+  switch (parser->ResultType()) {
+    case rtString: *keyType = 'C'; break;
+    case rtInteger:
+    case rtLargeInt:
+    case rtFloat: *keyType = 'N'; break;
+    default: throw EDbfError(msg::kInvalidIndexType);
+  }
+  *keyLength = *keyType == 'C' ? parser->KeyLength() : (multiple ? ix::kDecimalKeyLength : ix::kDoubleKeyLength);
+  if (*keyLength > ix::kMaxKeyLength)
+    throw EDbfError(FormatMessage(msg::kIndexResultTooLong, expression.c_str(), *keyLength));
+  return parser;
+}
+
 void TIndexFile::CreateTag(const std::string& expression, const std::string& tagName, TIndexOptions options) {
   if (!IsOpen()) return;
   if (!table_ || table_->IsShared() || IsShared()) throw EDbfError(msg::kExclusiveRequired);
-  auto parser = std::make_unique<TDbfIndexParser>(table_);
-  parser->ParseExpression(expression);
-  char keyType;
-  switch (parser->ResultType()) {
-    case rtString: keyType = 'C'; break;
-    case rtInteger:
-    case rtLargeInt:
-    case rtFloat: keyType = 'N'; break;
-    default: throw EDbfError(msg::kInvalidIndexType);
-  }
-  int keyLength = keyType == 'C' ? parser->KeyLength()
-                                 : (multiple_ ? ix::kDecimalKeyLength : ix::kDoubleKeyLength);
-  if (keyLength > ix::kMaxKeyLength)
-    throw EDbfError(FormatMessage(msg::kIndexResultTooLong, expression.c_str(), keyLength));
+  char keyType = 'C';
+  int keyLength = 0;
+  auto parser = CheckKeyExpression(table_, expression, multiple_, &keyType, &keyLength);
   DropCache();
   auto tag = std::make_unique<TTagState>();
   tag->name = multiple_ ? AsciiUpper(tagName) : BaseName();

@@ -95,6 +95,10 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   // "Can not create index: too many indexes in file." when the tag table is
   // full. Fill it with RebuildTag.
   void CreateTag(const std::string& expression, const std::string& tagName, TIndexOptions options);
+  // What CreateTag would refuse about `expression` on `table`, raised before
+  // any file is touched; gives the key's parser, type letter and length.
+  static std::unique_ptr<TDbfIndexParser> CheckKeyExpression(TDbfFile* table, const std::string& expression,
+                                                             bool multiple, char* keyType, int* keyLength);
   // Removes a tag; a single-index file is closed and deleted. Unknown names
   // are ignored.
   void DeleteTag(const std::string& tagName);

@@ -5,6 +5,7 @@
 #include "engine/exceptions.h"
 #include "engine/messages.h"
 #include "engine/table_file.h"
+#include "expr/table_parser.h"
 #include "platform/ascii.h"
 #include "platform/os_file.h"
 
@@ -144,6 +145,19 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
                                 bool create) {
   const std::string name = Trimmed(rawName);
   if (name.empty()) return;
+  if (!expression.empty()) {
+    // Name and expression are checked before any file is opened or made.
+    if (!HasExtension(name)) {
+      const size_t longest = table_.Version() == xBaseVII ? 32 : 10;  // the tag table's room
+      const bool fits = name.size() <= longest && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+                          return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+                        });
+      if (!fits) throw EDbfError(FormatMessage(msg::kIndexNameInvalid, name.c_str(), static_cast<int>(longest)));
+    }
+    char keyType = 'C';
+    int keyLength = 0;
+    TIndexFile::CheckKeyExpression(&table_, AsciiUpper(expression), !HasExtension(name), &keyType, &keyLength);
+  }
   int tag = -1;
   TIndexFile* file = Find(name, &tag);
   bool createdFile = false;
@@ -158,6 +172,7 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
       const std::string path = PathBeside(name);
       const bool exists = TOsFile::Exists(path);
       if (!exists && !create && expression.empty()) throw Exception(FormatMessage(msg::kFileNotFound, path.c_str()));
+      if (!exists) RequireNewFileAllowed(expression);
       file = OpenFile(path, !exists);
       createdFile = !exists;
     } else if (production_) {
@@ -168,6 +183,7 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
       if (!exists) {
         const std::string& t = table_.FileName();
         path = (HasExtension(t) ? t.substr(0, t.find_last_of('.')) : t) + ".mdx";
+        RequireNewFileAllowed(expression);
       }
       file = OpenFile(path, !exists);
       createdFile = !exists;
@@ -198,6 +214,13 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
     }
     throw;
   }
+}
+
+// A file is made only for an index that will be built in it, and only when
+// the table is ours alone: a refusal afterwards would leave it behind.
+void TTableIndexes::RequireNewFileAllowed(const std::string& expression) const {
+  if (expression.empty()) throw EDbfError(msg::kIndexNeedsExpression);
+  RequireExclusiveTable();
 }
 
 bool TTableIndexes::DetachIndex(const std::string& name) {

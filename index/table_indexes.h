@@ -67,6 +67,7 @@ class TTableIndexes {
   void Forget(TIndexFile* file);
   std::string PathBeside(const std::string& name) const;
   void RequireExclusiveTable() const;
+  void RequireNewFileAllowed(const std::string& expression) const;
 
   TDbfFile& table_;
   std::vector<std::unique_ptr<TIndexFile>> files_;

@@ -351,6 +351,45 @@ TEST(Restructure, AnIndexOnARemovedFieldStopsIt) {
   EXPECT_EQ(Snapshot(dir.Path()), before);
 }
 
+TEST(IndexCreation, ABadNameOrExpressionTouchesNoFile) {
+  TTempDir dir;
+  const std::string path = dir.File("t.dbf");
+  MakeTable(path, Sample(), xBaseIV, false);
+  const auto before = Snapshot(dir.Path());
+  TDbfFile file;
+  file.SetFileName(path);
+  file.SetMode(amExclusiveOpen);
+  file.Open();
+  TTableIndexes indexes(file);
+  for (const auto& [name, expression] : std::vector<std::pair<std::string, std::string>>{
+           {"BYNOTHING", "NOSUCHFIELD"}, {"NAMEDTOOLONG", "NAME"}, {"BAD NAME", "NAME"}, {"BYDATE", "NAME = 'x'"},
+           {"x.ndx", "NAME +"}}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(indexes.AttachIndex(name, expression, static_cast<TIndexOptions>(0), true), Exception);
+  }
+  file.Close();
+  EXPECT_EQ(Snapshot(dir.Path()), before);
+
+  // Shared, nothing may be created; and a bad expression for an existing tag
+  // keeps the tag.
+  file.SetMode(amSharedOpen);
+  file.Open();
+  TTableIndexes shared(file);
+  EXPECT_THROW(shared.AttachIndex("BYNAME", "NAME", static_cast<TIndexOptions>(0), true), EDbfError);
+  EXPECT_THROW(shared.AttachIndex("y.ndx", "NAME", static_cast<TIndexOptions>(0), true), EDbfError);
+  file.Close();
+  EXPECT_EQ(Snapshot(dir.Path()), before);
+  MakeTable(dir.File("tagged.dbf"), Sample());
+  file.SetFileName(dir.File("tagged.dbf"));
+  file.SetMode(amExclusiveOpen);
+  file.Open();
+  TTableIndexes tagged(file);
+  tagged.OpenProduction();
+  EXPECT_THROW(tagged.AttachIndex("NAME", "NOSUCHFIELD", static_cast<TIndexOptions>(0), true), Exception);
+  file.Close();
+  EXPECT_EQ(TagOrder(dir.File("tagged.dbf"), "NAME").size(), 10u);
+}
+
 // A child process packs or restructures and is killed at one step of the
 // swap; the parent then opens the table by its name.
 void KillAt(const std::string& path, int step, bool restructure) {
