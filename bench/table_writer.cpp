@@ -8,25 +8,19 @@
 #include <limits>
 #include <stdexcept>
 
+#include "engine/byte_order.h"
+#include "engine/dbf_format.h"
+#include "engine/exceptions.h"
+#include "engine/table_file.h"
+
 namespace norvale::gen {
 
 namespace {
 
-constexpr int kMainHeaderSize = 32;
-constexpr int kDescriptorSize = 32;
-constexpr uint8_t kVersionDbase3 = 0x03;
-constexpr uint8_t kTerminator = 0x0D;
-constexpr uint8_t kEofByte = 0x1A;
+constexpr int kMainHeaderSize = fmt::kMainHeaderSize;
+constexpr int kDescriptorSize = fmt::kDescriptorSize;
+constexpr uint8_t kEofByte = fmt::kEndOfFile;
 constexpr size_t kBufferBytes = 1 << 20;
-
-void PutLE16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -79,9 +73,32 @@ TTableWriter::TTableWriter(const std::string& path, std::vector<TColumnSpec> col
   if (recordLength_ > 0xFFFF || headerLength_ > 0xFFFF) throw std::invalid_argument("too many fields");
 
   buffer_.resize(std::max(kBufferBytes, static_cast<size_t>(recordLength_)));
-  file_ = std::fopen(path.c_str(), "wb");
-  if (!file_) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-  WriteHeader(file_);
+  // The structure is the engine's own; the records then go straight to the
+  // file, which keeps generating millions of them at disk speed.
+  {
+    TDbfFile table;
+    table.SetFileName(path);
+    table.SetCreateVersion(xBaseIV);
+    table.SetCreateLanguageId(languageId_);
+    table.SetMode(amExclusiveCreate);
+    TDbfFieldDefs defs(xBaseIV);
+    for (const TColumnSpec& c : columns_) {
+      TDbfFieldDef& d = defs.Add();
+      d.SetFieldName(c.name);
+      d.SetNativeFieldType(c.type);
+      d.SetStoredSize(c.length, c.decimals);
+    }
+    try {
+      table.Open();
+      table.CreateStructure(defs, 512);
+    } catch (const std::exception& e) {
+      throw std::runtime_error("cannot create " + path + ": " + e.what());
+    }
+    if (table.HeaderLength() != headerLength_) throw std::logic_error("header length differs from the layout");
+  }
+  file_ = std::fopen(path.c_str(), "r+b");
+  if (!file_ || std::fseek(file_, headerLength_, SEEK_SET) != 0)
+    throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
 }
 
 TTableWriter::~TTableWriter() {
@@ -95,29 +112,10 @@ TTableWriter::~TTableWriter() {
   }
 }
 
-void TTableWriter::WriteHeader(FILE* file) {
-  std::vector<uint8_t> h(static_cast<size_t>(headerLength_), 0);
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  h[0] = kVersionDbase3;
-  h[1] = static_cast<uint8_t>(local.tm_year % 256);
-  h[2] = static_cast<uint8_t>(local.tm_mon + 1);
-  h[3] = static_cast<uint8_t>(local.tm_mday);
-  PutLE32(&h[4], count_);
-  PutLE16(&h[8], static_cast<uint32_t>(headerLength_));
-  PutLE16(&h[10], static_cast<uint32_t>(recordLength_));
-  h[29] = languageId_;
-  uint8_t* d = &h[kMainHeaderSize];
-  for (const TColumnSpec& c : columns_) {
-    std::memcpy(d, c.name.data(), c.name.size());
-    d[11] = static_cast<uint8_t>(c.type);
-    d[16] = static_cast<uint8_t>(c.length);
-    d[17] = static_cast<uint8_t>(c.decimals);
-    d += kDescriptorSize;
-  }
-  *d = kTerminator;
-  if (std::fwrite(h.data(), 1, h.size(), file) != h.size()) failed_ = true;
+void TTableWriter::WriteCount(FILE* file) {
+  uint8_t count[4];
+  PutLE32(count, count_);
+  if (std::fseek(file, 4, SEEK_SET) != 0 || std::fwrite(count, 1, 4, file) != 4) failed_ = true;
 }
 
 void TTableWriter::FlushBuffer() {
@@ -221,9 +219,8 @@ void TTableWriter::Finish() {
   if (inRecord_) throw std::logic_error("Finish inside a record");
   FlushBuffer();
   if (std::fputc(kEofByte, file_) == EOF) failed_ = true;
-  // The header goes last: its count and date describe the finished table.
-  if (std::fseek(file_, 0, SEEK_SET) != 0) failed_ = true;
-  WriteHeader(file_);
+  // The count goes last: it describes the finished table.
+  WriteCount(file_);
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
   if (failed_) throw std::runtime_error("cannot write " + path_);

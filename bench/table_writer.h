@@ -1,6 +1,6 @@
-// TTableWriter: lays out a dBASE III/IV table (version byte 0x03) record by
-// record for the generators of sample and benchmark tables, which need
-// tables before the engine can create them.
+// TTableWriter: writes a dBASE IV table (version byte 0x03) record by record
+// for the generators of sample and benchmark tables: the engine creates the
+// structure, and the records go to the file in large blocks.
 //
 // Records go through a fixed buffer straight to disk, so a table of millions
 // of records costs no more memory than one of ten. Values are written in the
@@ -69,7 +69,7 @@ class TTableWriter {
 
  private:
   uint8_t* Field(int column, char expectedType);
-  void WriteHeader(FILE* file);
+  void WriteCount(FILE* file);
   void FlushBuffer();
 
   std::vector<TColumnSpec> columns_;
