@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/field_spec.h"
+#include "cli/field_list.h"
 #include "engine/code_page_choice.h"
 #include "engine/exceptions.h"
 #include "engine/messages.h"
@@ -86,7 +86,7 @@ int RunCreateCommand(int argc, char** argv) {
   bool created = false;
   try {
     TDbfFieldDefs defs(version);
-    ParseFieldSpecs(fields, defs);
+    ParseFieldList(fields, defs);
     RefuseExisting(table);
     bool memo = false;
     for (int i = 0; i < defs.Count(); ++i)

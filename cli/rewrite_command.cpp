@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/field_spec.h"
+#include "cli/field_list.h"
 #include "engine/exceptions.h"
 #include "engine/table_file.h"
 #include "index/table_rewrite.h"
@@ -33,7 +33,7 @@ TDbfFieldDefs NewFields(const std::string& table, const std::string& text) {
   old.SetMode(amReadOnly);
   old.Open();
   TDbfFieldDefs defs(old.Version());
-  ParseFieldSpecs(text, defs);
+  ParseFieldList(text, defs);
   for (int i = 0; i < defs.Count(); ++i) {
     TDbfFieldDef& d = defs.Item(i);
     const TDbfFieldDef* from = old.FieldDefByName(AsciiUpper(d.FieldName()));

@@ -2,15 +2,13 @@
 // level, bad items are named, nothing is overwritten, and a refused table
 // leaves no file behind.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "cli/field_spec.h"
+#include "cli/field_list.h"
 #include "engine/exceptions.h"
 #include "engine/table_file.h"
 #include "tests/support/test_support.h"
@@ -18,34 +16,13 @@
 namespace norvale {
 namespace {
 
-using test::ReadFileText;
 using test::TTempDir;
 
-struct TRun {
-  int status = -1;
-  std::string err;
-};
+using TRun = test::TProgramRun;
 
-TRun RunCli(const std::vector<std::string>& args) {
-  TTempDir scratch;
-  const std::string errPath = scratch.File("stderr");
-  std::vector<std::string> command = {NORVALE_CLI};
-  command.insert(command.end(), args.begin(), args.end());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!freopen("/dev/null", "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(99);
-    std::vector<char*> argv;
-    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(98);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  TRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = ReadFileText(errPath);
-  return run;
+TRun RunCli(std::vector<std::string> args) {
+  args.insert(args.begin(), NORVALE_CLI);
+  return test::RunProgram(args);
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
@@ -238,9 +215,9 @@ TEST(CreateCli, UsageErrors) {
 }
 
 // The parser on its own, as the restructure command will use it.
-TEST(FieldSpecs, SizesAndLogicalTypes) {
+TEST(FieldList, SizesAndLogicalTypes) {
   TDbfFieldDefs defs(xFoxPro);
-  cli::ParseFieldSpecs("  a c(65534),b n(9) , c N(12,2),d y, e M ", defs);
+  cli::ParseFieldList("  a c(65534),b n(9) , c N(12,2),d y, e M ", defs);
   ASSERT_EQ(defs.Count(), 5);
   EXPECT_EQ(defs.Item(0).FieldName(), "a");  // the table file upper-cases
   EXPECT_EQ(defs.Item(0).Size(), 65534);
@@ -252,7 +229,7 @@ TEST(FieldSpecs, SizesAndLogicalTypes) {
   EXPECT_EQ(defs.Item(4).Size(), 4);
   EXPECT_EQ(test::Message([] {
               TDbfFieldDefs other(xFoxPro);
-              cli::ParseFieldSpecs("A C(65535)", other);
+              cli::ParseFieldList("A C(65535)", other);
             }),
             "field 1 \"A C(65535)\": a C field is 1 to 65534 characters wide");
 }

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "engine/byte_order.h"
 #include "engine/dbf_format.h"
@@ -17,35 +15,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using TRun = test::TProgramRun;
 
-// Runs the tool with its output captured in a scratch folder of its own, so
-// that the table's folder holds only what the tool itself wrote there.
-TRun RunCli(const std::vector<std::string>& args) {
-  TTempDir scratch;
-  const std::string outPath = scratch.File("stdout"), errPath = scratch.File("stderr");
-  std::vector<std::string> command = {NORVALE_CLI};
-  command.insert(command.end(), args.begin(), args.end());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(99);
-    std::vector<char*> argv;
-    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(98);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  TRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = ReadFileText(outPath);
-  run.err = ReadFileText(errPath);
-  return run;
+TRun RunCli(std::vector<std::string> args) {
+  args.insert(args.begin(), NORVALE_CLI);
+  return test::RunProgram(args);
 }
 
 struct TLayout {

@@ -2,8 +2,6 @@
 // matched by name, the status and message of a refusal, and files left
 // as they were when the command refuses.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -16,31 +14,13 @@
 namespace norvale {
 namespace {
 
-using test::ReadFileText;
 using test::TTempDir;
 
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
+using TRun = test::TProgramRun;
 
-TRun RunCli(const std::vector<std::string>& args) {
-  TTempDir scratch;
-  const std::string outPath = scratch.File("stdout"), errPath = scratch.File("stderr");
-  std::vector<std::string> command = {NORVALE_CLI};
-  command.insert(command.end(), args.begin(), args.end());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(99);
-    std::vector<char*> argv;
-    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(98);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(outPath), ReadFileText(errPath)};
+TRun RunCli(std::vector<std::string> args) {
+  args.insert(args.begin(), NORVALE_CLI);
+  return test::RunProgram(args);
 }
 
 // NAME C(10), AMOUNT N(8,2): the given rows, "*" before a name deletes it.

@@ -208,6 +208,23 @@ int RunInChild(const std::function<void()>& body) {
   return WEXITSTATUS(status);
 }
 
+TProgramRun RunProgram(const std::vector<std::string>& args) {
+  TTempDir scratch;
+  const std::string outPath = scratch.File("stdout"), errPath = scratch.File("stderr");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(99);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(98);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileText(outPath), ReadFileText(errPath)};
+}
+
 TCommandResult RunCommand(const std::string& command) {
   TCommandResult run;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");

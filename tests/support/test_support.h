@@ -89,6 +89,15 @@ struct TCommandResult {
 };
 TCommandResult RunCommand(const std::string& command);
 
+struct TProgramRun {
+  int status = -1;  // the exit status; -1 when it did not exit normally
+  std::string out, err;
+};
+// Runs the program `args[0]` with the rest as its arguments, without a
+// shell, keeping its output and its errors apart (in a scratch folder of
+// their own, so the folder a test looks at holds only what the program wrote).
+TProgramRun RunProgram(const std::vector<std::string>& args);
+
 // Runs `body` in a forked child process, as another program would act on
 // the same files, and waits for it. Returns the child's exit status: 0 when
 // `body` returned, 1 when it threw, -1 when the child did not exit normally.

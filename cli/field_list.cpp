@@ -1,4 +1,4 @@
-#include "cli/field_spec.h"
+#include "cli/field_list.h"
 
 #include <algorithm>
 #include <cctype>
@@ -74,7 +74,7 @@ bool ParseNumber(const std::string& text, int& out) {
 
 }  // namespace
 
-void ParseFieldSpecs(const std::string& text, TDbfFieldDefs& defs) {
+void ParseFieldList(const std::string& text, TDbfFieldDefs& defs) {
   const TXBaseVersion version = defs.Version();
   const std::vector<std::string> items = SplitItems(text);
   for (size_t n = 0; n < items.size(); ++n) {

@@ -14,6 +14,6 @@ namespace norvale::cli {
 // case. Raises Exception with a message naming the bad item: an unknown or
 // disallowed type, a size the type cannot have, a missing name or size,
 // stray text. Names are checked by the table file when it is created.
-void ParseFieldSpecs(const std::string& text, TDbfFieldDefs& defs);
+void ParseFieldList(const std::string& text, TDbfFieldDefs& defs);
 
 }  // namespace norvale::cli
