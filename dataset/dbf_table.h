@@ -193,6 +193,8 @@ class TDbfTable : public TDataSet {
   // Replaces the built-in conversion: `toTable` true converts UTF-8 text to
   // the table's code page. Returns the converted text.
   std::function<std::string(TDbfTable&, std::string_view src, bool toTable)> OnTranslate;
+  // Called now and then during Pack, RebuildIndexes and AddIndex; throwing (EAbort) cancels, leaving the table as it was.
+  std::function<void(int64_t done, int64_t total)> OnProgress;
 
   // --- state for callers
   TDbfFile* DbfFile() const { return dbfFile_.get(); }

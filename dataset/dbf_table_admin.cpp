@@ -51,6 +51,28 @@ bool ValidTagName(const std::string& name, size_t room) {
                      [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; });
 }
 
+// Records read between two progress reports of an in-memory pack.
+constexpr int64_t kProgressStep = 4096;
+
+// The table's progress callback on its index files for one operation only:
+// Zap rebuilds them too, after the records are gone, where a cancel would
+// leave indexes that no longer match the table.
+class TIndexProgress {
+ public:
+  TIndexProgress(TTableIndexes* indexes, const std::function<void(int64_t, int64_t)>& progress)
+      : indexes_(indexes) {
+    if (indexes_) indexes_->SetProgress(progress);
+  }
+  ~TIndexProgress() {
+    if (indexes_) indexes_->SetProgress(nullptr);
+  }
+  TIndexProgress(const TIndexProgress&) = delete;
+  TIndexProgress& operator=(const TIndexProgress&) = delete;
+
+ private:
+  TTableIndexes* indexes_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- checks
@@ -344,14 +366,18 @@ void TDbfTable::Pack() {
   if (storage_ == stoMemory) {
     // No other program reads a table in memory, so it is compacted in
     // place; the memo values of the records dropped stay unreferenced.
+    // Every record is read before the first is changed, so that a cancel
+    // finds the table as it was.
     const int64_t total = dbfFile_->RecordsInFile();
     std::vector<uint8_t> kept;
     std::vector<uint8_t> record(static_cast<size_t>(recordSize_));
     int64_t count = 0;
     for (int64_t recNo = 1; recNo <= total; ++recNo) {
-      if (!dbfFile_->ReadRecord(recNo, record.data()) || record[0] == '*') continue;
-      kept.insert(kept.end(), record.begin(), record.end());
-      ++count;
+      if (dbfFile_->ReadRecord(recNo, record.data()) && record[0] != '*') {
+        kept.insert(kept.end(), record.begin(), record.end());
+        ++count;
+      }
+      if (OnProgress && (recNo % kProgressStep == 0 || recNo == total)) OnProgress(recNo, total);
     }
     dbfFile_->Zap();
     if (count > 0) dbfFile_->WriteNewRecords(kept.data(), count);
@@ -367,6 +393,7 @@ void TDbfTable::Pack() {
 
   const std::string path = PhysicalTableName();
   TRewriteOptions options;
+  options.progress = OnProgress;
   if (indexFiles_)
     for (const auto& file : indexFiles_->Files())
       if (!file->IsMultiple()) options.indexFiles.push_back(file->FileName());
@@ -430,6 +457,7 @@ void TDbfTable::RebuildIndexes() {
   RequireExclusiveAccess();
   CheckBrowseMode();
   WithRecordOrder(indexName_, [this] {
+    TIndexProgress progress(indexFiles_.get(), OnProgress);
     if (indexFiles_) indexFiles_->RebuildAllIndexes();
   });
   FillWindowFromCursor();
@@ -461,7 +489,10 @@ void TDbfTable::AddIndex(const std::string& name, const std::string& expression,
   }
   if (!indexFiles_) throw EDbfError(msg::kIndexInMemory);
   CheckBrowseMode();
-  WithRecordOrder(indexName_, [&] { indexFiles_->AttachIndex(resolved, key, options, true); });
+  WithRecordOrder(indexName_, [&] {
+    TIndexProgress progress(indexFiles_.get(), OnProgress);
+    indexFiles_->AttachIndex(resolved, key, options, true);
+  });
   AddProductionIndexTags();
   if (HasExtension(resolved) && !indexDefs_.GetIndexByName(Trimmed(name))) {
     // Listed like the caller's own, so the next open keeps the file

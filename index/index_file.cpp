@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "engine/byte_order.h"
@@ -159,6 +160,7 @@ void TIndexFile::Open() {
   SetHeaderOffset(0);
   SetHeaderSize(multiple_ ? ix::kMdxHeaderSize : ix::kNdxPageSize);
   tags_.clear();
+  ++tagSet_;
   ClearCache();
   selected_ = -1;
   keyViolation_.clear();
@@ -192,6 +194,7 @@ void TIndexFile::Close() {
   if (!IsOpen()) return;
   Flush();
   tags_.clear();
+  ++tagSet_;
   ClearCache();
   selected_ = -1;
   TPagedFile::Close();
@@ -1147,38 +1150,28 @@ std::unique_ptr<TDbfIndexParser> TIndexFile::CheckKeyExpression(TDbfFile* table,
   return parser;
 }
 
-void TIndexFile::CreateTag(const std::string& expression, const std::string& tagName, TIndexOptions options) {
-  if (!IsOpen()) return;
-  if (!table_ || table_->IsShared() || IsShared()) throw EDbfError(msg::kExclusiveRequired);
+std::unique_ptr<TIndexFile::TTagState> TIndexFile::NewTagState(const std::string& expression,
+                                                                const std::string& tagName, TIndexOptions options,
+                                                                std::vector<uint8_t>& entry) {
   char keyType = 'C';
   int keyLength = 0;
   auto parser = CheckKeyExpression(table_, expression, multiple_, &keyType, &keyLength);
-  DropCache();
   auto tag = std::make_unique<TTagState>();
   tag->name = multiple_ ? AsciiUpper(tagName) : BaseName();
+  entry.clear();
   if (multiple_) {
-    if (TagCount() >= MaxTags()) throw EDbfError(msg::kTooManyIndexes);
-    const int slot = TagCount();
-    uint8_t* entry = TagEntry(slot);
-    std::memset(entry, 0, static_cast<size_t>(tagEntrySize_));
-    auto view = MakeIndexTag(level_, entry);
+    entry.assign(static_cast<size_t>(tagEntrySize_), 0);
+    auto view = MakeIndexTag(level_, entry.data());
     view->SetName(tagName);
     tag->name = view->Name();
     view->SetKeyFormat((options & ixExpression) ? 0 : ix::kTagFormatKey);
     view->SetReserved(ix::kTagReservedValue);
     view->SetKeyType(keyType);
     tag->header.assign(ix::kMdxPageSize, 0);
-    tag->headerBlock = AllocateBlock(*tag);
-    view->SetHeaderPage(tag->headerBlock);
-    PutLE16(Header() + ix::kMdxTagsInUse, static_cast<uint16_t>(slot + 1));
-    StoreDate(Header() + ix::kMdxUpdated);
-    WriteFileHeader();
   } else {
     tag->header.assign(ix::kNdxPageSize, 0);
-    PutLE32(tag->header.data() + ix::kPageCount, 1);
   }
   uint8_t* h = tag->header.data();
-  std::fill(h, h + ix::kIndexHeaderSize, 0);
   uint8_t format = 0;
   if (options & ixDescending) format |= ix::kFormatDescending;
   if (keyType == 'C') format |= ix::kFormatCharacter;
@@ -1212,11 +1205,68 @@ void TIndexFile::CreateTag(const std::string& expression, const std::string& tag
   tag->compare = keyType == 'C' ? ckCharacter : multiple_ ? ckDecimal : ckDouble;
   tag->expression = text;
   tag->parser = std::move(parser);
-  if (!multiple_) tags_.clear();
+  return tag;
+}
+
+TIndexFile::TTagState& TIndexFile::InstallTag(std::unique_ptr<TTagState> tag, const std::vector<uint8_t>& entry) {
+  DropCache();
+  if (multiple_) {
+    if (TagCount() >= MaxTags()) throw EDbfError(msg::kTooManyIndexes);
+    const int slot = TagCount();
+    uint8_t* e = TagEntry(slot);
+    std::memcpy(e, entry.data(), static_cast<size_t>(tagEntrySize_));
+    tag->headerBlock = AllocateBlock(*tag);
+    MakeIndexTag(level_, e)->SetHeaderPage(tag->headerBlock);
+    PutLE16(Header() + ix::kMdxTagsInUse, static_cast<uint16_t>(slot + 1));
+    StoreDate(Header() + ix::kMdxUpdated);
+    WriteFileHeader();
+  } else {
+    tags_.clear();
+  }
   tags_.push_back(std::move(tag));
-  TTagState& added = *tags_.back();
-  ResetTree(added);
+  ++tagSet_;
   selected_ = TagCount() - 1;
+  return *tags_.back();
+}
+
+void TIndexFile::CreateTag(const std::string& expression, const std::string& tagName, TIndexOptions options) {
+  if (!IsOpen()) return;
+  if (!table_ || table_->IsShared() || IsShared()) throw EDbfError(msg::kExclusiveRequired);
+  std::vector<uint8_t> entry;
+  auto tag = NewTagState(expression, tagName, options, entry);
+  ResetTree(InstallTag(std::move(tag), entry));
+}
+
+void TIndexFile::BuildTag(const std::string& expression, const std::string& tagName, TIndexOptions options) {
+  if (!IsOpen()) return;
+  if (!table_ || table_->IsShared() || IsShared()) throw EDbfError(msg::kExclusiveRequired);
+  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  TGatheredKeys gathered;
+  std::vector<uint8_t> entry;
+  std::unique_ptr<TTagState> fresh = NewTagState(expression, tagName, options, entry);
+  const int replaced = multiple_ ? IndexOfTag(fresh->name) : -1;
+  if (multiple_ && replaced < 0 && TagCount() >= MaxTags()) throw EDbfError(msg::kTooManyIndexes);
+  gathered.file_ = this;
+  gathered.tags_.push_back(fresh.get());
+  GatherInto(gathered);
+  // Only from here is the file changed.
+  if (replaced >= 0) DeleteTag(fresh->name);
+  TTagState& added = InstallTag(std::move(fresh), entry);
+  try {
+    WriteTree(added, 0, gathered);
+    Flush();
+  } catch (...) {
+    // The tag's tree may lie half written; no tag is better than that one.
+    if (multiple_) {
+      try {
+        DeleteTag(added.name);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  // A single-index file set up anew may have held a longer tree.
+  if (!multiple_) SetPageCount(GetLE32(added.header.data() + ix::kPageCount));
 }
 
 void TIndexFile::DeleteTag(const std::string& tagName) {
@@ -1236,6 +1286,7 @@ void TIndexFile::DeleteTag(const std::string& tagName) {
   PutLE16(Header() + ix::kMdxTagsInUse, static_cast<uint16_t>(count - 1));
   WriteFileHeader();
   tags_.erase(tags_.begin() + index);
+  ++tagSet_;
   if (selected_ == index)
     selected_ = tags_.empty() ? -1 : 0;
   else if (selected_ > index)
@@ -1244,45 +1295,67 @@ void TIndexFile::DeleteTag(const std::string& tagName) {
 
 // ---------------------------------------------------------------- bulk build
 
-void TIndexFile::BulkBuild(TTagState& tag) {
-  const TIndexGeometry& g = tag.geometry;
-  const size_t kl = static_cast<size_t>(g.keyLength);
-  std::vector<uint8_t> keys;
-  std::vector<uint32_t> records;
-  if (kl > 0) {
-    if (!tag.parser) throw EDbfError(tag.parseError.empty() ? msg::kInvalidIndexType : tag.parseError);
+void TIndexFile::GatherInto(TGatheredKeys& into) {
+  // Every expression is known good before the first record is read.
+  bool any = false;
+  for (const TTagState* tag : into.tags_) {
+    if (tag->geometry.keyLength == 0) continue;
+    if (!tag->parser) throw EDbfError(tag->parseError.empty() ? msg::kInvalidIndexType : tag->parseError);
+    any = true;
+  }
+  into.keys_.assign(into.tags_.size(), {});
+  if (any && table_) {
     const int64_t total = table_->RecordCount();
     const int recordLength = std::max(table_->RecordLength(), 1);
-    const int64_t batch = std::max<int64_t>(1, (4 << 20) / recordLength);
+    const int64_t batch = std::clamp<int64_t>((4 << 20) / recordLength, 1, kBuildBatch);
     std::vector<uint8_t> buffer(static_cast<size_t>(batch) * static_cast<size_t>(recordLength));
     std::string key;
     for (int64_t first = 1; first <= total;) {
       const int64_t want = std::min(batch, total - first + 1);
       const int64_t got = table_->ReadRecords(first, want, buffer.data());
       if (got <= 0) break;
-      for (int64_t i = 0; i < got; ++i) {
-        const uint8_t* record = buffer.data() + i * recordLength;
-        if (tag.uniqueness == iuDistinct && record[0] == fmt::kDeleted) continue;
-        MakeKey(tag, record, key);
-        keys.insert(keys.end(), key.begin(), key.end());
-        records.push_back(static_cast<uint32_t>(first + i));
+      for (size_t t = 0; t < into.tags_.size(); ++t) {
+        TTagState& tag = *into.tags_[t];
+        if (tag.geometry.keyLength == 0) continue;
+        TGatheredKeys::TTagKeys& out = into.keys_[t];
+        for (int64_t i = 0; i < got; ++i) {
+          const uint8_t* record = buffer.data() + i * recordLength;
+          if (tag.uniqueness == iuDistinct && record[0] == fmt::kDeleted) continue;
+          MakeKey(tag, record, key);
+          out.keys.insert(out.keys.end(), key.begin(), key.end());
+          out.records.push_back(static_cast<uint32_t>(first + i));
+        }
       }
       first += got;
+      if (buildProgress_) buildProgress_(first - 1, total);
       if (got < want) break;
     }
   }
-  std::vector<uint32_t> order(records.size());
-  std::iota(order.begin(), order.end(), 0u);
-  auto keyAt = [&](uint32_t i) { return keys.data() + size_t(i) * kl; };
-  std::stable_sort(order.begin(), order.end(),
-                   [&](uint32_t a, uint32_t b) { return Compare(tag, keyAt(a), keyAt(b)) < 0; });
-  if (tag.uniqueness != iuNormal) {
-    // Equal keys are in record order: the first record keeps the key.
-    std::vector<uint32_t> kept;
-    for (uint32_t i : order)
-      if (kept.empty() || Compare(tag, keyAt(kept.back()), keyAt(i)) != 0) kept.push_back(i);
-    order.swap(kept);
+  for (size_t t = 0; t < into.tags_.size(); ++t) {
+    const TTagState& tag = *into.tags_[t];
+    TGatheredKeys::TTagKeys& k = into.keys_[t];
+    const size_t kl = static_cast<size_t>(tag.geometry.keyLength);
+    k.order.resize(k.records.size());
+    std::iota(k.order.begin(), k.order.end(), 0u);
+    auto keyAt = [&](uint32_t i) { return k.keys.data() + size_t(i) * kl; };
+    std::stable_sort(k.order.begin(), k.order.end(),
+                     [&](uint32_t a, uint32_t b) { return Compare(tag, keyAt(a), keyAt(b)) < 0; });
+    if (tag.uniqueness != iuNormal) {
+      // Equal keys are in record order: the first record keeps the key.
+      std::vector<uint32_t> kept;
+      for (uint32_t i : k.order)
+        if (kept.empty() || Compare(tag, keyAt(kept.back()), keyAt(i)) != 0) kept.push_back(i);
+      k.order.swap(kept);
+    }
   }
+}
+
+void TIndexFile::WriteTree(TTagState& tag, size_t keysOf, const TGatheredKeys& gathered) {
+  const TGatheredKeys::TTagKeys& keys = gathered.keys_.at(keysOf);
+  const TIndexGeometry& g = tag.geometry;
+  const size_t kl = static_cast<size_t>(g.keyLength);
+  const std::vector<uint32_t>& order = keys.order;
+  auto keyAt = [&](uint32_t i) { return keys.keys.data() + size_t(i) * kl; };
 
   TLockGuard lockHeader(*this, tag.headerBlock);
   DropCache();
@@ -1300,7 +1373,7 @@ void TIndexFile::BulkBuild(TTagState& tag) {
     const int n = static_cast<int>(std::min<size_t>(order.size() - next, static_cast<size_t>(g.maxEntries)));
     for (int i = 0; i < n; ++i) {
       const uint32_t at = order[next + static_cast<size_t>(i)];
-      page->StoreLinksAt(i, records[at], 0, false);
+      page->StoreLinksAt(i, keys.records[at], 0, false);
       std::memcpy(page->KeyOfEntry(i), keyAt(at), kl);
     }
     page->StoreCount(n);
@@ -1338,22 +1411,36 @@ void TIndexFile::BulkBuild(TTagState& tag) {
   WriteTagHeader(tag, true);
 }
 
-void TIndexFile::RebuildTag(int tag) {
-  if (!IsOpen() || tag < 0 || tag >= TagCount()) return;
+std::unique_ptr<TIndexFile::TGatheredKeys> TIndexFile::GatherKeys(int tag) {
+  auto gathered = std::make_unique<TGatheredKeys>();
+  gathered->file_ = this;
+  gathered->tagSet_ = tagSet_;
+  gathered->all_ = tag < 0;
+  if (!IsOpen()) return gathered;
   TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
-  selected_ = tag;
-  BulkBuild(*tags_[static_cast<size_t>(tag)]);
-  Flush();
+  if (tag < 0) {
+    for (auto& t : tags_) gathered->tags_.push_back(t.get());
+  } else if (tag < TagCount()) {
+    gathered->tags_.push_back(tags_[static_cast<size_t>(tag)].get());
+  }
+  GatherInto(*gathered);
+  return gathered;
 }
 
-void TIndexFile::RebuildAll() {
+void TIndexFile::WriteKeys(const TGatheredKeys& gathered) {
   if (!IsOpen()) return;
+  if (gathered.file_ != this || gathered.tagSet_ != tagSet_ || gathered.keys_.size() != gathered.tags_.size())
+    throw std::logic_error("index keys gathered for tags that are gone: " + BaseName());
   TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
-  // Every key is computed before anything is written, so a tag whose
-  // expression fails leaves the file as it was.
-  for (auto& tag : tags_)
-    if (!tag->parser && tag->geometry.keyLength > 0)
-      throw EDbfError(tag->parseError.empty() ? msg::kInvalidIndexType : tag->parseError);
+  if (!gathered.all_) {
+    if (gathered.tags_.empty()) return;
+    TTagState& tag = *gathered.tags_.front();
+    for (size_t i = 0; i < tags_.size(); ++i)
+      if (tags_[i].get() == &tag) selected_ = static_cast<int>(i);
+    WriteTree(tag, 0, gathered);
+    Flush();
+    return;
+  }
   DropCache();
   if (multiple_) {
     PutLE32(Header() + ix::kMdxNextFreeBlock, ix::kMdxHeaderBlocks);
@@ -1367,11 +1454,23 @@ void TIndexFile::RebuildAll() {
   } else if (!tags_.empty()) {
     PutLE32(tags_.front()->header.data() + ix::kPageCount, 1);
   }
-  for (auto& tag : tags_) BulkBuild(*tag);
+  for (size_t i = 0; i < tags_.size(); ++i) WriteTree(*tags_[i], i, gathered);
   Flush();
   const int64_t blocks = multiple_ ? GetLE32(Header() + ix::kMdxNextFreeBlock)
                                    : (tags_.empty() ? 1 : GetLE32(tags_.front()->header.data() + ix::kPageCount));
   SetPageCount(blocks);
+}
+
+void TIndexFile::RebuildTag(int tag) {
+  if (!IsOpen() || tag < 0 || tag >= TagCount()) return;
+  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  WriteKeys(*GatherKeys(tag));
+}
+
+void TIndexFile::RebuildAll() {
+  if (!IsOpen()) return;
+  TOperationScope scope(depth_, [this] { BeginOperation(); }, [this] { EndOperation(); });
+  WriteKeys(*GatherKeys(-1));
 }
 
 }  // namespace norvale

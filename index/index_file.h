@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "engine/index_link.h"
@@ -102,12 +103,38 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   // Removes a tag; a single-index file is closed and deleted. Unknown names
   // are ignored.
   void DeleteTag(const std::string& tagName);
+  // CreateTag and RebuildTag in one, with the keys read from the records
+  // before the file is touched: a bad record or a cancel (see
+  // SetBuildProgress) leaves the file as it was. An existing tag of that
+  // name is replaced (a single-index file is set up anew). A failure while
+  // the new tree is written removes the new tag.
+  void BuildTag(const std::string& expression, const std::string& tagName, TIndexOptions options);
   // Builds a tag's tree anew from every record of the table, in bulk: keys
   // sorted, leaves written full, inner levels bottom-up. On failure the tag
   // and its old tree stay as they were.
   void RebuildTag(int tag);
-  // Re-initialises the file and rebuilds every tag the same way.
+  // Re-initialises the file and rebuilds every tag the same way; all keys
+  // are gathered before the file is re-initialised.
   void RebuildAll();
+
+  // Called now and then while a build reads the records for its keys (at
+  // least every kBuildBatch records), with the records read so far and the
+  // table's record count. It may throw to cancel: nothing of the file has
+  // changed yet, in memory or on disk, and the index works on as before.
+  using TBuildProgress = std::function<void(int64_t done, int64_t total)>;
+  static constexpr int64_t kBuildBatch = 4096;
+  void SetBuildProgress(TBuildProgress progress) { buildProgress_ = std::move(progress); }
+
+  // A rebuild in two steps, so that one of several files changes none of
+  // them when a later file's reading fails or is cancelled. GatherKeys reads
+  // the records and sorts the keys of tag `tag`, or of every tag when `tag`
+  // is -1, changing nothing; WriteKeys writes those trees exactly as
+  // RebuildTag or RebuildAll would. The records and the tags must not change
+  // in between: keys gathered before a tag came or went, or by another
+  // file, raise std::logic_error.
+  class TGatheredKeys;
+  std::unique_ptr<TGatheredKeys> GatherKeys(int tag);
+  void WriteKeys(const TGatheredKeys& keys);
 
   // Each returns false when a distinct tag refuses the key; the message is
   // then KeyViolationMessage() and every tag is as it was before.
@@ -253,7 +280,14 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   TInsertResult InsertEntry(TTagState& tag, const std::string& key, uint32_t recNo, uint32_t* holder);
   bool RemoveEntry(TTagState& tag, const std::string& key, uint32_t recNo);
   void ResetTree(TTagState& tag);
-  void BulkBuild(TTagState& tag);
+  // The parts of CreateTag: a tag's state and its tag table entry made
+  // without touching the file, and their entry into the file.
+  std::unique_ptr<TTagState> NewTagState(const std::string& expression, const std::string& tagName,
+                                         TIndexOptions options, std::vector<uint8_t>& entry);
+  TTagState& InstallTag(std::unique_ptr<TTagState> tag, const std::vector<uint8_t>& entry);
+  // The keys of the tags `into` names, in one pass over the records.
+  void GatherInto(TGatheredKeys& into);
+  void WriteTree(TTagState& tag, size_t keysOf, const TGatheredKeys& keys);
   // Navigation on a path of pages.
   TTagState* SelectedState();
   bool StepForward(TTagState& tag, TPath& path);
@@ -311,7 +345,24 @@ class TIndexFile : public TPagedFile, public TTableIndex {
   TModifyMode modifyMode_ = mmNormal;
   const TCollation* collation_ = nullptr;
   std::string keyViolation_;
+  TBuildProgress buildProgress_;
+  uint64_t tagSet_ = 0;  // bumped whenever tags come or go
   int depth_ = 0;  // nesting of public operations
+};
+
+class TIndexFile::TGatheredKeys {
+ private:
+  friend class TIndexFile;
+  struct TTagKeys {
+    std::vector<uint8_t> keys;      // the key length's bytes per record taken
+    std::vector<uint32_t> records;  // the record of each key
+    std::vector<uint32_t> order;    // positions in key order, the tag's uniqueness applied
+  };
+  const TIndexFile* file_ = nullptr;
+  uint64_t tagSet_ = 0;  // the file's tag set when they were gathered
+  bool all_ = false;
+  std::vector<TTagState*> tags_;
+  std::vector<TTagKeys> keys_;
 };
 
 }  // namespace norvale

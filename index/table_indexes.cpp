@@ -1,6 +1,7 @@
 #include "index/table_indexes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/exceptions.h"
 #include "engine/messages.h"
@@ -33,6 +34,21 @@ TPagedFileMode IndexMode(const TDbfFile& table, bool create) {
   if (ModeShared(mode)) return create ? amSharedCreate : amSharedOpen;
   return create ? amExclusiveCreate : amExclusiveOpen;
 }
+
+// The table's progress callback, given to one file for one build: a file
+// keeps no callback that could outlive its caller's.
+class TLentProgress {
+ public:
+  TLentProgress(TIndexFile& file, TIndexFile::TBuildProgress progress) : file_(file) {
+    file_.SetBuildProgress(std::move(progress));
+  }
+  ~TLentProgress() { file_.SetBuildProgress(nullptr); }
+  TLentProgress(const TLentProgress&) = delete;
+  TLentProgress& operator=(const TLentProgress&) = delete;
+
+ private:
+  TIndexFile& file_;
+};
 
 }  // namespace
 
@@ -161,12 +177,6 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
   int tag = -1;
   TIndexFile* file = Find(name, &tag);
   bool createdFile = false;
-  if (file == production_ && file && create) {
-    // The tag is made again from the expression given.
-    RequireExclusiveTable();
-    production_->DeleteTag(AsciiUpper(name));
-    file = nullptr;
-  }
   if (!file) {
     if (HasExtension(name)) {
       const std::string path = PathBeside(name);
@@ -196,21 +206,25 @@ void TTableIndexes::AttachIndex(const std::string& rawName, const std::string& e
   if (!build) return;
   if (expression.empty()) throw EDbfError(msg::kIndexNeedsExpression);
   RequireExclusiveTable();
-  const bool tagExisted = isTag && file->IndexOfTag(AsciiUpper(name)) >= 0;
   try {
-    if (tagExisted) file->DeleteTag(AsciiUpper(name));
-    file->CreateTag(AsciiUpper(Trimmed(expression)), AsciiUpper(name), options);
-    file->RebuildTag(file->SelectedTag());
+    TLentProgress lent(*file, progress_);
+    // An existing tag or file of that name is made again from the
+    // expression given, once its keys are read.
+    file->BuildTag(AsciiUpper(Trimmed(expression)), AsciiUpper(name), options);
     file->Flush();
     if (file == production_) table_.SetProductionIndexFlag(true);
-  } catch (const EDbfError&) {
-    // Only what this call made goes: a new file, or the tag it added.
+  } catch (...) {
+    // Only what this call made goes: a new file. A file that was there
+    // keeps its tags, or loses only the new one its build left unfinished.
     if (createdFile) {
       const std::string path = file->FileName();
-      Forget(file);
+      try {
+        Forget(file);
+      } catch (...) {
+        // The file is removed all the same; what its close could not write
+        // is moot.
+      }
       TOsFile::Remove(path);
-    } else if (isTag && file->IndexOfTag(AsciiUpper(name)) >= 0) {
-      file->DeleteTag(AsciiUpper(name));
     }
     throw;
   }
@@ -252,6 +266,7 @@ bool TTableIndexes::DropIndex(const std::string& name) {
 }
 
 void TTableIndexes::RebuildIndex(TIndexFile& file, const std::string& tag) {
+  TLentProgress lent(file, progress_);
   if (Trimmed(tag).empty()) {
     file.RebuildAll();
   } else {
@@ -263,7 +278,22 @@ void TTableIndexes::RebuildIndex(TIndexFile& file, const std::string& tag) {
 }
 
 void TTableIndexes::RebuildAllIndexes() {
-  for (const auto& file : files_) RebuildIndex(*file, {});
+  const int64_t count = static_cast<int64_t>(files_.size());
+  std::vector<std::unique_ptr<TIndexFile::TGatheredKeys>> gathered;
+  for (int64_t i = 0; i < count; ++i) {
+    TIndexFile& file = *files_[static_cast<size_t>(i)];
+    TIndexFile::TBuildProgress share;
+    if (progress_)
+      share = [progress = progress_, i, count](int64_t done, int64_t total) {
+        progress(i * total + done, count * total);
+      };
+    TLentProgress lent(file, std::move(share));
+    gathered.push_back(file.GatherKeys(-1));
+  }
+  for (size_t i = 0; i < files_.size(); ++i) {
+    files_[i]->WriteKeys(*gathered[i]);
+    files_[i]->Flush();
+  }
 }
 
 void TTableIndexes::RequireExclusiveTable() const {

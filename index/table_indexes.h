@@ -5,8 +5,11 @@
 // it current on every append, edit, delete and recall.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/language.h"
@@ -47,11 +50,20 @@ class TTableIndexes {
   // single-index files in the order they were opened.
   std::vector<std::string> IndexNames() const;
 
+  // Called now and then while RebuildAllIndexes, RebuildIndex and a
+  // creating AttachIndex read the records, with the work done so far and
+  // the whole (every file's pass over the records counts). Throwing from it
+  // cancels: every index file stays as it was, and a file or tag the call
+  // was making is not left behind.
+  void SetProgress(std::function<void(int64_t done, int64_t total)> progress) { progress_ = std::move(progress); }
+
   // Opens (or, with `create`, creates and builds) index `name`: a name with
   // an extension is a single-index file of that name beside the table, one
   // without a tag of the production .mdx (created when there is none). An
   // existing tag or file of that name is rebuilt from `expression` when
-  // `create` is set. The table must be open exclusively to create.
+  // `create` is set. The table must be open exclusively to create. The keys
+  // are read before an existing file is changed; any failure (a cancel too)
+  // leaves an existing tag as it was and removes a file this call created.
   void AttachIndex(const std::string& name, const std::string& expression, TIndexOptions options, bool create);
   // Closes a single-index file opened by name; false when `name` is none.
   bool DetachIndex(const std::string& name);
@@ -60,6 +72,8 @@ class TTableIndexes {
   bool DropIndex(const std::string& name);
   // Rebuilds one tag of `file` (every tag when `tag` is empty).
   void RebuildIndex(TIndexFile& file, const std::string& tag);
+  // Every file's keys are read before the first file is written, so a
+  // failure while reading leaves all of them as they were.
   void RebuildAllIndexes();
 
  private:
@@ -73,6 +87,7 @@ class TTableIndexes {
   std::vector<std::unique_ptr<TIndexFile>> files_;
   TIndexFile* production_ = nullptr;
   std::string unmaintained_;
+  std::function<void(int64_t done, int64_t total)> progress_;
 };
 
 }  // namespace norvale
