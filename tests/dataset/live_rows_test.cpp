@@ -12,6 +12,8 @@
 
 #include "dataset/dbf_table.h"
 #include "dataset/live_rows.h"
+#include "dataset/table_filter.h"
+#include "index/index_file.h"
 #include "tests/support/test_support.h"
 
 namespace norvale::test {
@@ -255,6 +257,118 @@ TEST(StoredRecord, ReadsWhatTheFileHoldsNowAndLeavesTheCurrentRecordAlone) {
   table.Cancel();
   table.Close();
   EXPECT_FALSE(table.ReadStoredRecord(1, buffer.get()));
+}
+
+// Filters and index order: the rows the table object's own walk gives, in
+// the same order, found in small steps and asked about before the scan
+// reaches them.
+class LiveRowsFilteredAndOrdered : public ::testing::Test {
+ protected:
+  static constexpr int kCount = 3000;
+  void SetUp() override {
+    TTableImage t;
+    t.fields = {{"NAME", 'C', 8}, {"N", 'N', 5}};
+    for (int i = 1; i <= kCount; ++i) {
+      // Keys out of record order, with many equal ones.
+      const int key = (i * 7919) % 613;
+      t.records.push_back(t.Record({"k" + std::to_string(key), std::to_string(i)}, i % 11 == 0));
+    }
+    path = dir.File("keys.dbf");
+    WriteFile(path, t.Bytes());
+    TDbfTable maker;
+    maker.SetTableName(path);
+    maker.SetExclusive(true);
+    maker.Open();
+    maker.AddIndex(dir.File("keys.ndx"), "NAME");
+  }
+
+  // The records a table object visits with this filter and order.
+  std::vector<int64_t> Walked(const std::string& condition, bool ordered, bool showDeleted) {
+    TDbfTable walker;
+    walker.SetTableName(path);
+    walker.SetShowDeleted(showDeleted);
+    walker.SetFilterOptions(foCaseInsensitive);
+    walker.SetFilter(condition);
+    walker.SetFiltered(!condition.empty());
+    walker.Open();
+    if (ordered) {
+      walker.OpenIndexFile(dir.File("keys.ndx"));
+      walker.SetIndexName(dir.File("keys.ndx"));
+    }
+    std::vector<int64_t> out;
+    for (walker.First(); !walker.Eof(); walker.Next()) out.push_back(walker.FieldByName("N").AsInteger());
+    return out;
+  }
+
+  std::vector<uint32_t> IndexEntries(TDbfTable& table) {
+    std::vector<uint32_t> order;
+    table.IndexCursor()->Index()->ForEachEntry(table.IndexCursor()->Tag(), [&](std::string_view, uint32_t recNo) {
+      order.push_back(recNo);
+      return true;
+    });
+    return order;
+  }
+
+  TTempDir dir;
+  std::string path;
+};
+
+TEST_F(LiveRowsFilteredAndOrdered, GiveTheRecordsTheTableWalksInItsOrder) {
+  const std::string conditions[] = {"", "N > 2500 OR NAME = 'K1*'", "UPPER(NAME) = 'K5*' AND N < 2000"};
+  for (const std::string& condition : conditions) {
+    for (bool ordered : {false, true}) {
+      for (bool showDeleted : {false, true}) {
+        SCOPED_TRACE(condition + (ordered ? " ordered" : "") + (showDeleted ? " deleted shown" : ""));
+        const std::vector<int64_t> want = Walked(condition, ordered, showDeleted);
+        TDbfTable table;
+        table.SetTableName(path);
+        table.Open();
+        table.OpenIndexFile(dir.File("keys.ndx"));
+        table.SetIndexName(dir.File("keys.ndx"));
+        std::vector<uint32_t> order = IndexEntries(table);
+        ASSERT_EQ(order.size(), size_t(kCount));
+        TTableFilter filter(table.DbfFile());
+        if (!condition.empty()) filter.Compile(condition, true, true);
+        TLiveRows rows(table);
+        rows.Reset(kCount, showDeleted, condition.empty() ? nullptr : &filter, ordered ? &order : nullptr);
+        EXPECT_EQ(rows.Ordered(), ordered);
+        // A record deep in the order is asked about first.
+        if (!want.empty()) {
+          const int64_t late = want[want.size() * 3 / 4];
+          rows.ScanThrough(late);
+          EXPECT_TRUE(rows.Judged(late));
+          EXPECT_EQ(rows.RowOf(late), int64_t(want.size() * 3 / 4));
+        }
+        while (!rows.Complete()) rows.Step(50);
+        EXPECT_EQ(Rows(rows), want);
+        for (size_t i = 0; i < want.size(); i += 97) EXPECT_EQ(rows.RowOf(want[i]), int64_t(i));
+        // A record the filter rejects, or deleted while hidden, is no row.
+        if (!showDeleted) EXPECT_EQ(rows.RowOf(11), -1);
+      }
+    }
+  }
+}
+
+TEST_F(LiveRowsFilteredAndOrdered, RemovingARowInIndexOrderRenumbersTheRowsAfterIt) {
+  TDbfTable table;
+  table.SetTableName(path);
+  table.Open();
+  table.OpenIndexFile(dir.File("keys.ndx"));
+  table.SetIndexName(dir.File("keys.ndx"));
+  std::vector<uint32_t> order = IndexEntries(table);
+  TLiveRows rows(table);
+  rows.Reset(kCount, false, nullptr, &order);
+  while (!rows.Complete()) rows.Step(1000);
+  const std::vector<int64_t> before = Rows(rows);
+  const int64_t gone = before[10];
+  EXPECT_EQ(rows.Remove(gone), 10);
+  EXPECT_EQ(rows.RowOf(gone), -1);
+  EXPECT_EQ(rows.RowOf(before[11]), 10);
+  EXPECT_EQ(rows.RowOf(before.back()), int64_t(before.size()) - 2);
+  EXPECT_EQ(rows.Count(), int64_t(before.size()) - 1);
+  // Appends are no business of an order: they need a new one.
+  rows.Extend(kCount + 5);
+  EXPECT_EQ(rows.RecordCount(), kCount);
 }
 
 }  // namespace
