@@ -86,6 +86,18 @@ int TDBGrid::SelectedColumn() const {
   return current.isValid() ? current.column() : 0;
 }
 
+std::vector<int> TDBGrid::ColumnsInOrder(bool visibleOnly) const {
+  std::vector<int> columns;
+  const QHeaderView* header = horizontalHeader();
+  const int count = model() ? model()->columnCount() : 0;
+  for (int visual = 0; visual < count; ++visual) {
+    const int logical = header->logicalIndex(visual);
+    if (logical < 0 || (visibleOnly && isColumnHidden(logical))) continue;
+    columns.push_back(logical);
+  }
+  return columns;
+}
+
 void TDBGrid::SetSelectedColumn(int column) {
   if (!model_ || column < 0 || column >= model_->columnCount()) return;
   const int row = std::max(0, model_->CurrentRow());

@@ -5,6 +5,8 @@
 // any move of the table moves the grid.
 #pragma once
 
+#include <vector>
+
 #include <QByteArray>
 #include <QTableView>
 
@@ -32,6 +34,9 @@ class TDBGrid : public QTableView {
   // The field of the current column, as the grid's selected field.
   int SelectedColumn() const;
   void SetSelectedColumn(int column);
+  // The model columns in the order the grid shows them (the person may have
+  // dragged them), with or without the hidden ones.
+  std::vector<int> ColumnsInOrder(bool visibleOnly) const;
   // Default widths after the columns were rebuilt for a newly opened table.
   void ApplyDefaultWidths();
   TGridView SaveView() const;

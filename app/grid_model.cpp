@@ -4,6 +4,10 @@
 
 #include "app/ui_services.h"
 #include "app/viewer_table.h"
+#include "dataset/cursor.h"
+#include "dataset/table_filter.h"
+#include "engine/table_file.h"
+#include "index/index_file.h"
 
 namespace norvale {
 
@@ -66,8 +70,11 @@ TDbfGridModel::TDbfGridModel(TViewerTable* table, TDataSource* source, QObject* 
   scanTimer_.setInterval(0);
   connect(&scanTimer_, &QTimer::timeout, this, &TDbfGridModel::ScanStep);
   table_->OnRecordDeleted = [this](int64_t recNo) { pendingDeleted_.push_back(recNo); };
-  // A new record joins the rows through the count check in Sync.
-  table_->OnRecordPosted = [](int64_t, bool) {};
+  // A new record joins the rows through the count check in Sync; in index
+  // order any written key may have moved its record.
+  table_->OnRecordPosted = [this](int64_t, bool) {
+    if (rows_.Ordered()) orderStale_ = true;
+  };
   link_->SetDataSource(source);
   Sync();
 }
@@ -78,33 +85,122 @@ TDbfGridModel::~TDbfGridModel() {
   table_->OnRecordPosted = nullptr;
 }
 
+int64_t TDbfGridModel::FileRecords() const {
+  // The records the file holds now, whatever the order: another program
+  // may have appended since the header was read.
+  TDbfFile* file = table_->DbfFile();
+  return file ? file->RecordsInFile() : 0;
+}
+
+std::string TDbfGridModel::RowsKey() const {
+  if (!table_->Active()) return {};
+  std::string key = table_->IndexName();
+  key += '\0';
+  if (table_->Filtered()) {
+    key += table_->Filter();
+    key += '\0';
+    key += std::to_string(table_->FilterOptions());
+  }
+  return key;
+}
+
+std::unique_ptr<std::vector<uint32_t>> TDbfGridModel::IndexOrder() const {
+  TIndexCursor* cursor = table_->IndexCursor();
+  if (!cursor) return nullptr;
+  auto order = std::make_unique<std::vector<uint32_t>>();
+  order->reserve(static_cast<size_t>(FileRecords()));
+  cursor->Index()->ForEachEntry(cursor->Tag(), [&](std::string_view, uint32_t recNo) {
+    order->push_back(recNo);
+    return true;
+  });
+  return order;
+}
+
+void TDbfGridModel::Guarded(const std::function<void()>& scan) {
+  if (scanFailed_) return;
+  try {
+    scan();
+  } catch (const std::exception& e) {
+    // The table meets the same record and says so itself when it walks;
+    // the view stops here and tells its owner once.
+    scanFailed_ = true;
+    scanTimer_.stop();
+    const QString message = QString::fromUtf8(e.what());
+    QTimer::singleShot(0, this, [this, message] { emit FilterFailed(message); });
+  }
+}
+
 void TDbfGridModel::Reset() {
   TBusy busy(busy_);
-  beginResetModel();
+  // While the same table stays open with the same fields (a new filter or
+  // order, a pack), only the rows are replaced: a model reset would also
+  // make the grid forget its hidden, moved and sized columns.
+  const bool columnsKept = active_ && table_->Active() && fieldCount_ == table_->FieldCount();
+  if (columnsKept) {
+    const int old = rowCount();
+    if (old > 0) beginRemoveRows(QModelIndex(), 0, old - 1);
+    shownRows_ = 0;
+    insertRow_ = -1;
+    rows_.Clear();
+    if (old > 0) endRemoveRows();
+  } else {
+    beginResetModel();
+  }
   pendingDeleted_.clear();
   insertRow_ = -1;
+  orderStale_ = false;
+  scanFailed_ = false;
   active_ = table_->Active();
+  rowsKey_ = RowsKey();
+  file_ = table_->DbfFile();
+  filter_.reset();
   if (active_) {
     fieldCount_ = table_->FieldCount();
-    rows_.Reset(table_->RecordCount(), table_->ShowDeleted());
-    rows_.StepFor(scanStep_);
-    const int64_t current = table_->CurrentRecNo();
-    if (current > rows_.Scanned()) rows_.ScanThrough(current);
-    if (table_->State() == dsInsert && table_->Appending()) rows_.ScanThrough(rows_.RecordCount());
-    shownRows_ = static_cast<int>(rows_.Count());
-    if (table_->State() == dsInsert) insertRow_ = table_->Appending() ? shownRows_ : 0;
+    if (table_->Filtered() && !table_->Filter().empty()) {
+      filter_ = std::make_unique<TTableFilter>(table_->DbfFile());
+      try {
+        filter_->Compile(table_->Filter(), (table_->FilterOptions() & foCaseInsensitive) != 0,
+                         (table_->FilterOptions() & foNoPartialCompare) == 0);
+      } catch (const std::exception&) {
+        // The table took this text, so it compiles; should it not, the rows
+        // are not restricted and the table's own walk reports it.
+        filter_.reset();
+      }
+    }
+    std::unique_ptr<std::vector<uint32_t>> order;
+    try {
+      order = IndexOrder();
+    } catch (const std::exception&) {
+      // A damaged index: the table reports it when it walks the order.
+      order = std::make_unique<std::vector<uint32_t>>();
+    }
+    rows_.Reset(FileRecords(), table_->ShowDeleted(), filter_.get(), order.get());
+    Guarded([&] {
+      rows_.StepFor(scanStep_);
+      const int64_t current = table_->CurrentRecNo();
+      if (current > 0 && !rows_.Judged(current)) rows_.ScanThrough(current);
+      if (table_->State() == dsInsert && table_->Appending())
+        while (!rows_.Complete()) rows_.StepFor(scanStep_);
+    });
+    const int shown = static_cast<int>(rows_.Count());
+    const int insertRow = table_->State() == dsInsert ? (table_->Appending() ? shown : 0) : -1;
+    const int rows = shown + (insertRow >= 0 ? 1 : 0);
+    if (columnsKept && rows > 0) beginInsertRows(QModelIndex(), 0, rows - 1);
+    shownRows_ = shown;
+    insertRow_ = insertRow;
+    if (columnsKept && rows > 0) endInsertRows();
   } else {
     fieldCount_ = 0;
     rows_.Clear();
     shownRows_ = 0;
   }
   lastCurrentRow_ = 0;
-  endResetModel();
+  if (!columnsKept) endResetModel();
   StartScan();
 }
 
 void TDbfGridModel::StartScan() {
-  if (active_ && (!rows_.Complete() || rows_.Count() > shownRows_)) {
+  if (active_ && !scanFailed_ && (!rows_.Complete() || rows_.Count() > shownRows_)) {
     scanTimer_.start();
   } else {
     scanTimer_.stop();
@@ -126,8 +222,12 @@ void TDbfGridModel::ScanStep() {
     scanTimer_.stop();
     return;
   }
+  if (table_->DbfFile() != file_) {
+    Reset();
+    return;
+  }
   TBusy busy(busy_);
-  rows_.StepFor(scanStep_);
+  Guarded([&] { rows_.StepFor(scanStep_); });
   // Each insertion costs the views time in proportion to all their rows
   // (tens of milliseconds at ten million), so found rows join in growing
   // batches, a quarter more at a time, and all of them at the end.
@@ -138,15 +238,17 @@ void TDbfGridModel::ScanStep() {
 
 void TDbfGridModel::ScanThrough(int64_t recNo) {
   if (recNo <= 0) return;
-  if (recNo > rows_.Scanned()) rows_.ScanThrough(recNo);
-  if (rows_.Count() > shownRows_ && rows_.RecNoAt(shownRows_) <= recNo) ShowScannedRows();
+  if (!rows_.Judged(recNo)) Guarded([&] { rows_.ScanThrough(recNo); });
+  const int64_t row = rows_.RowOf(recNo);
+  if (rows_.Count() > shownRows_ && (row < 0 || row >= shownRows_)) ShowScannedRows();
   StartScan();
 }
 
 void TDbfGridModel::Sync() {
   table_->ForgetStoredRecord();
-  if (table_->Active() != active_ || (active_ && (rows_.ShowDeleted() != table_->ShowDeleted() ||
-                                                   fieldCount_ != table_->FieldCount()))) {
+  if (table_->Active() != active_ ||
+      (active_ && (rows_.ShowDeleted() != table_->ShowDeleted() || fieldCount_ != table_->FieldCount() ||
+                   rowsKey_ != RowsKey() || file_ != table_->DbfFile() || (orderStale_ && table_->State() == dsBrowse)))) {
     Reset();
     return;
   }
@@ -172,7 +274,12 @@ void TDbfGridModel::Sync() {
     endRemoveRows();
   }
   pendingDeleted_.clear();
-  const int64_t count = table_->RecordCount();
+  const int64_t count = FileRecords();
+  if (count != rows_.RecordCount() && rows_.Ordered()) {
+    // New records land among the old ones in key order.
+    Reset();
+    return;
+  }
   if (count > rows_.RecordCount()) {
     // Records the table (or, shared, another program) appended: only their
     // flags are read, now when the scan is done, else when it gets there.

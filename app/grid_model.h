@@ -1,10 +1,12 @@
 // TDbfGridModel: the grid's view of the main window's table.
 //
 // A Qt table model that asks the table for every value it shows and keeps
-// none: rows are records in record-number order (through TLiveRows, so a
-// million records cost one pass over the deletion flags and no decoding;
-// the pass runs in steps between events, the rows growing as it goes, so
-// the first screen shows at once), columns are the table's fields. The
+// none: rows are the records the table shows, in its order (record number
+// or the current index) and through its filter (through TLiveRows, so a
+// million records cost one pass over the deletion flags, and the filter
+// decodes only what it tests; the pass runs in steps between events, the
+// rows growing as it goes, so the first screen shows at once), columns are
+// the table's fields. The
 // current record of the table is the grid's current row. An edit typed
 // into a cell edits the current record, which the table posts when the
 // grid moves to another row; a record being inserted shows as an extra row
@@ -13,7 +15,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
+
+#include <functional>
 
 #include <QAbstractTableModel>
 #include <QFont>
@@ -24,6 +30,7 @@
 
 namespace norvale {
 
+class TTableFilter;
 class TViewerTable;
 
 // Types whose values are numbers, right-aligned and made of digits.
@@ -66,12 +73,24 @@ class TDbfGridModel : public QAbstractTableModel {
  signals:
   // The table's current record moved (or the rows changed around it).
   void CurrentMoved(int row);
+  // The filter failed on a record while the rows were found; the rows stop
+  // at the records judged before it.
+  void FilterFailed(const QString& message);
 
  private:
   class TLink;
   friend class TLink;
 
   void Reset();
+  // What the rows were found for: the order and the filter. A change of
+  // either means finding them anew.
+  std::string RowsKey() const;
+  // The entries of the current index in key order; null in record order.
+  std::unique_ptr<std::vector<uint32_t>> IndexOrder() const;
+  // Runs a step of the row scan; a filter that fails stops the scan and
+  // says so once.
+  void Guarded(const std::function<void()>& scan);
+  int64_t FileRecords() const;
   // Brings the rows in line with the table after any change it told of.
   void Sync();
   void RepaintAll();
@@ -92,6 +111,15 @@ class TDbfGridModel : public QAbstractTableModel {
   TViewerTable* table_;
   std::unique_ptr<TLink> link_;
   TLiveRows rows_;
+  // The table's filter, compiled for the scan (null without a filter).
+  std::unique_ptr<TTableFilter> filter_;
+  std::string rowsKey_;
+  // The table file the rows and the filter were made for; the table takes
+  // up a new one after a pack or a zap.
+  const void* file_ = nullptr;
+  // A record was written while in index order: its key may have moved it.
+  bool orderStale_ = false;
+  bool scanFailed_ = false;
   // The rows of rows_ the views know of; the scan runs ahead of them until
   // ShowScannedRows tells the views of a batch.
   int shownRows_ = 0;

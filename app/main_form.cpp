@@ -1,6 +1,9 @@
 #include "app/main_form.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -23,14 +26,19 @@
 #include "app/dialogs/about_box.h"
 #include "app/dialogs/columns_dialog.h"
 #include "app/dialogs/form_view.h"
+#include "app/dialogs/locate_dialog.h"
 #include "app/dialogs/memo_editor.h"
 #include "app/dialogs/quick_open.h"
 #include "app/dialogs/select_field.h"
 #include "app/drop_down_combo.h"
+#include "app/csv_export.h"
 #include "app/grid_model.h"
+#include "app/long_work.h"
+#include "app/table_walk.h"
 #include "app/ui_services.h"
 #include "app/viewer_table.h"
 #include "app/wheel_keys.h"
+#include "engine/table_file.h"
 
 namespace norvale {
 
@@ -42,6 +50,11 @@ const QString kLater = QStringLiteral("Arrives with a later version");
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 bool Editing(const TDataSet& table) { return table.State() == dsEdit || table.State() == dsInsert; }
+
+bool HasIndexFiles(const TDbfTable& table) {
+  const TTableIndexes* indexes = table.IndexFiles();
+  return indexes && !indexes->Files().empty();
+}
 
 bool HasBlobField(const TDataSet& table) {
   for (int i = 0; i < table.FieldCount(); ++i)
@@ -79,6 +92,9 @@ TForm1::TForm1(QWidget* parent)
   dbf1_->SetTableName("new.dbf");
   dbf1_->SetFilePath("");
   dbf1_->AfterScroll = [this](TDataSet&) { UpdateRecordLabel(); };
+  // A filter typed before the first table opens must select what it
+  // selects after: letter case is ignored from the start.
+  dbf1_->SetFilterOptions(foCaseInsensitive);
   dataSource1_->SetDataSet(dbf1_.get());
 
   setWindowTitle(kProduct);
@@ -103,6 +119,8 @@ TForm1::TForm1(QWidget* parent)
   columnsDialog_ = new TColumnsDialog(grid_, dbf1_.get(), this);
   formView_ = new TFormView(dataSource1_.get(), this);
   memoEditor_ = new TMemoEditor(dataSource1_.get(), this);
+  locateDialog_ = new TLocateDialog(grid_, dbf1_.get(), this);
+  connect(model_, &TDbfGridModel::FilterFailed, this, [this](const QString& message) { FilterFailedLater(message); });
 
   qApp->installEventFilter(new TWheelToKeys(this));
   InstallTableHandlers();
@@ -121,7 +139,8 @@ TForm1::~TForm1() {
   std::unique_ptr<QObject> owned[] = {std::unique_ptr<QObject>(model_),       std::unique_ptr<QObject>(formView_),
                                       std::unique_ptr<QObject>(memoEditor_),  std::unique_ptr<QObject>(aboutBox_),
                                       std::unique_ptr<QObject>(columnsDialog_), std::unique_ptr<QObject>(selectField_),
-                                      std::unique_ptr<QObject>(quickOpen_)};
+                                      std::unique_ptr<QObject>(quickOpen_),
+                                      std::unique_ptr<QObject>(locateDialog_)};
   for (auto& object : owned) object.reset();
   dataSource1_->SetDataSet(nullptr);
 }
@@ -165,7 +184,7 @@ void TForm1::BuildMenus() {
   file->addSeparator();
   later(file, "FileImport", "Import");
   later(file, "FileExport", "Export");
-  later(file, "FileExportCsv", "Export to CSV");
+  cmd(file, "FileExportCsv", "Export to CSV", {}, &TForm1::ExportToCsv);
   file->addSeparator();
   later(file, "FilePrint", "Print", QKeySequence(Qt::CTRL | Qt::Key_P));
   later(file, "FilePrintPreview", "Print Preview");
@@ -186,9 +205,9 @@ void TForm1::BuildMenus() {
   QAction* editMemo = cmd(edit, "EditMemo", "View / Edit Memo Field", {}, &TForm1::ViewEditMemo);
 
   QMenu* search = menuBar()->addMenu(QStringLiteral("Search"));
-  later(search, "SearchValue", "Search Value", Qt::Key_F3);
-  later(search, "SearchApplyFilter", "Apply Filter");
-  later(search, "SearchCancelFilter", "Cancel Filter");
+  cmd(search, "SearchValue", "Search Value", Qt::Key_F3, &TForm1::SearchValue);
+  cmd(search, "SearchApplyFilter", "Apply Filter", {}, &TForm1::ApplyFilter);
+  cmd(search, "SearchCancelFilter", "Cancel Filter", {}, &TForm1::CancelFilter);
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
   QAction* columns = cmd(view, "ViewColumns", "Show / Hide Columns", Qt::Key_F8, &TForm1::ShowHideColumns);
@@ -206,7 +225,11 @@ void TForm1::BuildMenus() {
   QAction* formView = cmd(view, "ViewFormView", "Form View", Qt::Key_F12, &TForm1::FormViewCommand);
   showDeleted_ = cmd(view, "ViewShowDeleted", "Show Deleted", {}, &TForm1::ToggleShowDeleted);
   showDeleted_->setCheckable(true);
-  later(view, "ViewChangeIndex", "Change Index");
+  cmd(view, "ViewChangeIndex", "Change Index", {}, &TForm1::ChangeIndex);
+  // The orders the table offers, production tags included, a click away.
+  orderMenu_ = view->addMenu(QStringLiteral("Index Order"));
+  orderMenu_->setObjectName(QStringLiteral("ViewIndexOrder"));
+  connect(orderMenu_, &QMenu::aboutToShow, this, [this] { FillOrderMenu(); });
   codePageMenu_ = new TCodePageMenu(QStringLiteral("Code Page"), this, [this](int codePage) {
     RunGuarded(this, [this, codePage] { ReadInCodePage(codePage); });
   });
@@ -222,9 +245,9 @@ void TForm1::BuildMenus() {
   QMenu* record = menuBar()->addMenu(QStringLiteral("Record"));
   cmd(record, "RecordUndelete", "Undelete Record", {}, &TForm1::UndeleteRecord);
   record->addSeparator();
-  later(record, "RecordCount", "Record Count");
-  QAction* visualCount = later(record, "RecordVisualCount", "Visual Count (Count only displayed)");
-  later(record, "RecordSize", "Record Size");
+  cmd(record, "RecordCount", "Record Count", {}, &TForm1::RecordCountCommand);
+  cmd(record, "RecordVisualCount", "Visual Count (Count only displayed)", {}, &TForm1::VisualCountCommand);
+  cmd(record, "RecordSize", "Record Size", {}, &TForm1::RecordSizeCommand);
 
   QMenu* column = menuBar()->addMenu(QStringLiteral("Column"));
   later(column, "ColumnAddField", "Add Field");
@@ -241,12 +264,12 @@ void TForm1::BuildMenus() {
   later(table, "TableInfo", "Table Info", Qt::Key_F7);
   cmd(table, "TableSetCodePage", "Set Code Page", {}, &TForm1::SetCodePageCommand);
   table->addSeparator();
-  later(table, "TablePack", "Pack Table (Remove Deleted Records)");
-  later(table, "TableZap", "Zap (Wipe Table)");
+  cmd(table, "TablePack", "Pack Table (Remove Deleted Records)", {}, &TForm1::PackCommand);
+  cmd(table, "TableZap", "Zap (Wipe Table)", {}, &TForm1::ZapCommand);
 
   QMenu* index = menuBar()->addMenu(QStringLiteral("Index"));
   later(index, "IndexCreate", "Create Index");
-  later(index, "IndexReindex", "Reindex (Regenerate Indexes)");
+  cmd(index, "IndexReindex", "Reindex (Regenerate Indexes)", {}, &TForm1::ReindexCommand);
   later(index, "IndexShow", "Show Indexes");
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
@@ -262,11 +285,13 @@ void TForm1::BuildMenus() {
   later(gridMenu_, "GridPrintRecord", "Print Record");
   gridMenu_->addSeparator();
   gridMenu_->addAction(editMemo);
-  gridMenu_->addAction(visualCount);
+  // The grid's entry has the short caption; it is the same command.
+  AddCommand(gridMenu_, QStringLiteral("GridVisualCount"), QStringLiteral("Visual Count"), {},
+             [this] { VisualCountCommand(); });
   gridMenu_->addSeparator();
-  later(gridMenu_, "GridCopyColumn", "Copy Column to clipboard");
-  later(gridMenu_, "GridCopyRow", "Copy Row to Clipboard");
-  later(gridMenu_, "GridCopyValue", "Copy Field Value to Clipbaord");
+  cmd(gridMenu_, "GridCopyColumn", "Copy Column to clipboard", {}, &TForm1::CopyColumn);
+  cmd(gridMenu_, "GridCopyRow", "Copy Row to Clipboard", {}, &TForm1::CopyRow);
+  cmd(gridMenu_, "GridCopyValue", "Copy Field Value to Clipbaord", {}, &TForm1::CopyFieldValue);
   cmd(gridMenu_, "GridIsDeleted", "Is Deleted", {}, &TForm1::IsDeletedCommand);
 }
 
@@ -286,7 +311,7 @@ void TForm1::BuildToolBar() {
   const TButton buttons[] = {
       {"Open", QStyle::SP_DialogOpenButton, "FileOpen", "ToolOpen"},
       {"Form ", QStyle::SP_FileDialogDetailedView, nullptr, "ToolForm"},
-      {"Search ", QStyle::SP_FileDialogContentsView, nullptr, "ToolSearch"},
+      {"Search ", QStyle::SP_FileDialogContentsView, "SearchValue", "ToolSearch"},
       {"Table Info", QStyle::SP_MessageBoxInformation, nullptr, "ToolTableInfo"},
       {"Indexes", QStyle::SP_FileDialogListView, nullptr, "ToolIndexes"},
       {"Add Index", QStyle::SP_FileDialogNewFolder, nullptr, "ToolAddIndex"},
@@ -349,18 +374,30 @@ void TForm1::BuildCentre() {
   bar->addWidget(new QLabel(QStringLiteral("Filter"), centre));
   filterEdit_ = new QLineEdit(centre);
   filterEdit_->setObjectName(QStringLiteral("Edit2"));
-  filterEdit_->setPlaceholderText(QStringLiteral("filter expression (arrives with a later version)"));
-  filterEdit_->setEnabled(false);
+  filterEdit_->setPlaceholderText(QStringLiteral("CITY = 'Berlin' AND AMOUNT > 100"));
+  filterEdit_->setClearButtonEnabled(true);
   filterEdit_->setMinimumWidth(260);
+  // Enter applies the filter and goes no further (no dialog default button
+  // to trigger, no beep).
+  connect(filterEdit_, &QLineEdit::returnPressed, this, [this] {
+    if (dbf1_->Active()) RunGuarded(this, [this] { ApplyFilter(); });
+  });
   bar->addWidget(filterEdit_, 1);
-  const char* filterButtons[][2] = {{"SpeedButton1", "Apply Filter"}, {"SpeedButton3", "Cancel Filter"},
-                                    {"SpeedButton2", "?"}};
+  const struct {
+    const char* name;
+    const char* caption;
+    const char* action;  // the command the button runs
+    const char* tip;
+  } filterButtons[] = {{"SpeedButton1", "Apply Filter", "SearchApplyFilter", "Show only the records the filter accepts"},
+                       {"SpeedButton3", "Cancel Filter", "SearchCancelFilter", "Show every record again"},
+                       {"SpeedButton2", "?", "SearchFilterHelp", "How to write a filter"}};
+  AddCommand(nullptr, QStringLiteral("SearchFilterHelp"), QStringLiteral("?"), {}, [this] { FilterHelp(); });
   for (const auto& fb : filterButtons) {
     auto* button = new QToolButton(centre);
-    button->setObjectName(QString::fromUtf8(fb[0]));
-    button->setText(QString::fromUtf8(fb[1]));
-    button->setEnabled(false);
-    button->setToolTip(kLater);
+    button->setObjectName(QString::fromUtf8(fb.name));
+    QAction* action = Action(QString::fromUtf8(fb.action));
+    button->setDefaultAction(action);
+    action->setToolTip(QString::fromUtf8(fb.tip));
     bar->addWidget(button);
   }
   fileNameEdit_ = new QLineEdit(centre);
@@ -588,9 +625,25 @@ void TForm1::UpdateCommands() {
       {"ViewGotoColumn", active},
       {"ViewResizeAll", active},
       {"TableSetCodePage", writable},
+      {"SearchValue", records},
+      {"SearchApplyFilter", active},
+      {"SearchCancelFilter", active},
+      {"ViewChangeIndex", active},
+      {"RecordCount", active},
+      {"RecordVisualCount", active},
+      {"GridVisualCount", active},
+      {"RecordSize", active},
+      {"TablePack", writable},
+      {"TableZap", writable},
+      {"IndexReindex", writable && HasIndexFiles(*dbf1_)},
+      {"GridCopyColumn", records},
+      {"GridCopyRow", records},
+      {"GridCopyValue", records},
+      {"FileExportCsv", active},
   };
   for (const auto& rule : rules) Action(QString::fromUtf8(rule.name))->setEnabled(rule.enabled);
   codePageMenu_->setEnabled(active);
+  orderMenu_->setEnabled(active);
 }
 
 TDBFInfo* TForm1::AddTab(const QString& path) {
@@ -965,6 +1018,334 @@ void TForm1::SetCodePageCommand() {
   if (failure.isEmpty()) record->CodePage = 0;
   ShowTab(tabs_->currentIndex());
   if (!failure.isEmpty()) Ui().ShowError(this, QStringLiteral("The code page was not written: ") + failure);
+}
+
+// ---------------------------------------------------------------- filter and search
+
+void TForm1::ApplyFilter() {
+  if (!dbf1_->Active()) return;
+  const QString text = filterEdit_->text();
+  TFilterState before{dbf1_->Filter(), dbf1_->Filtered(), shownInfo_ ? shownInfo_->FilterText : QString(),
+                      shownInfo_, text.toStdString()};
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QString failure;
+  try {
+    dbf1_->SetFilterOptions(foCaseInsensitive);
+    dbf1_->SetFilter(text.toStdString());
+    dbf1_->SetFiltered(true);
+    countLabel_->setText(QStringLiteral("Count: ") + QString::number(dbf1_->RecordCount()));
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  }
+  if (!failure.isEmpty()) {
+    // A filter that fails on a record has already been taken; the one in
+    // force before comes back with its state.
+    previousFilter_ = before;
+    RestorePreviousFilter();
+    QApplication::restoreOverrideCursor();
+    Ui().ShowError(this, QStringLiteral("Filter error: ") + failure);
+    return;
+  }
+  QApplication::restoreOverrideCursor();
+  previousFilter_ = before;
+  if (shownInfo_) shownInfo_->FilterText = text;
+}
+
+void TForm1::RestorePreviousFilter() {
+  const TFilterState& before = previousFilter_;
+  try {
+    dbf1_->SetFilter(before.text);
+    dbf1_->SetFiltered(before.filtered);
+  } catch (const std::exception&) {
+    // What was in force compiled then; should it not now, no filter is
+    // better than a table that cannot be walked.
+    try {
+      dbf1_->SetFiltered(false);
+    } catch (const std::exception&) {
+    }
+  }
+  if (before.tab && before.tab == shownInfo_) before.tab->FilterText = before.tabText;
+  UpdateStatusLabels();
+}
+
+void TForm1::FilterFailedLater(const QString& message) {
+  if (!dbf1_->Active()) return;
+  Ui().ShowError(this, QStringLiteral("Filter error: ") + message);
+  if (previousFilter_.tab == shownInfo_ && dbf1_->Filter() == previousFilter_.applied) {
+    RestorePreviousFilter();
+  } else {
+    // Applied at open, not by Apply Filter: there is nothing before it.
+    dbf1_->SetFiltered(false);
+  }
+}
+
+void TForm1::CancelFilter() {
+  filterEdit_->clear();
+  if (dbf1_->Active()) dbf1_->SetFiltered(false);
+}
+
+void TForm1::FilterHelp() { OpenHelpPage(this, QUrl(HelpPageUrl(QStringLiteral("filter.html")))); }
+
+void TForm1::SearchValue() {
+  if (!dbf1_->Active()) return;
+  locateDialog_->FillAllFields();
+  Ui().ExecDialog(*locateDialog_);
+}
+
+void TForm1::ChangeIndex() {
+  const QString chosen = Ui().ChooseOpenFile(this, QStringLiteral("DBF Index|*.NDX"));
+  if (chosen.isEmpty()) return;
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  dbf1_->CheckBrowseMode();
+  const std::vector<std::string> before = dbf1_->GetIndexNames();
+  dbf1_->OpenIndexFile(chosen.toStdString());
+  std::string name;
+  for (const std::string& n : dbf1_->GetIndexNames())
+    if (std::find(before.begin(), before.end(), n) == before.end()) name = n;
+  if (name.empty()) {
+    // Open already: the file is chosen again as the order.
+    const QString file = QFileInfo(chosen).fileName();
+    for (const std::string& n : before)
+      if (QFileInfo(Utf8(n)).fileName().compare(file, Qt::CaseInsensitive) == 0) name = n;
+  }
+  SelectOrder(Utf8(name));
+}
+
+void TForm1::SelectOrder(const QString& name) {
+  if (!dbf1_->Active()) return;
+  dbf1_->CheckBrowseMode();
+  dbf1_->SetIndexName(name.toStdString());
+  UpdateStatusLabels();
+}
+
+void TForm1::FillOrderMenu() {
+  orderMenu_->clear();
+  if (!dbf1_->Active()) return;
+  const std::string current = dbf1_->IndexName();
+  auto add = [this](const QString& caption, const QString& name, bool checked) {
+    QAction* action = orderMenu_->addAction(caption);
+    action->setCheckable(true);
+    action->setChecked(checked);
+    connect(action, &QAction::triggered, this, [this, name] { RunGuarded(this, [this, name] { SelectOrder(name); }); });
+  };
+  add(QStringLiteral("Record Order"), QString(), current.empty());
+  std::vector<std::string> names;
+  try {
+    names = dbf1_->GetIndexNames();
+  } catch (const std::exception&) {
+  }
+  if (!names.empty()) orderMenu_->addSeparator();
+  for (const std::string& n : names) {
+    const QString name = Utf8(n);
+    add(QFileInfo(name).fileName(), name, n == current);
+  }
+}
+
+// ---------------------------------------------------------------- maintenance
+
+std::vector<std::string> TForm1::OpenIndexFileNames() const {
+  std::vector<std::string> files;
+  if (const TTableIndexes* indexes = dbf1_->IndexFiles())
+    for (const auto& file : indexes->Files())
+      if (!file->IsMultiple()) files.push_back(file->FileName());
+  return files;
+}
+
+bool TForm1::ReopenShown(const std::vector<std::string>& indexFiles, const std::string& indexName) {
+  try {
+    dbf1_->Close();
+    // An order of a file opened by hand exists only once the file is open
+    // again.
+    dbf1_->SetIndexName(std::string());
+    dbf1_->Open();
+    ++openSerial_;
+    for (const std::string& file : indexFiles) dbf1_->OpenIndexFile(file);
+    dbf1_->SetIndexName(indexName);
+  } catch (const std::exception& e) {
+    Ui().ShowError(this, QStringLiteral("Error openning DBF File with: ") + QString::fromUtf8(e.what()));
+  }
+  return dbf1_->Active();
+}
+
+void TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop) {
+  if (!shownInfo_ || !dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  dbf1_->CheckBrowseMode();
+  TDBFInfo* record = shownInfo_;
+  SaveTabState();
+  UnbindPanelMemo();
+  const bool memoShown = memoEditor_->isVisible();
+  const bool formShown = formView_->isVisible();
+  memoEditor_->Unbind();
+  if (formShown) formView_->RemoveEditors();
+  const std::vector<std::string> indexFiles = OpenIndexFileNames();
+  const std::string indexName = dbf1_->IndexName();
+  QString failure;
+  bool done = false;
+  try {
+    dbf1_->Close();
+    dbf1_->SetExclusive(true);
+    if (ReopenShown(indexFiles, indexName)) {
+      work();
+      done = true;
+    }
+  } catch (const EAbort&) {
+    // Cancelled: the work left the table as it was.
+  } catch (const std::exception& e) {
+    failure = where + QString::fromUtf8(e.what());
+  }
+  try {
+    dbf1_->Close();
+  } catch (const std::exception& e) {
+    if (failure.isEmpty()) failure = where + QString::fromUtf8(e.what());
+  }
+  dbf1_->SetExclusive(false);
+  if (done && fromTop) record->RecNo = 0;
+  const bool reopened = ReopenShown(indexFiles, indexName);
+  shownInfo_ = reopened ? record : nullptr;
+  if (reopened) RestoreTabState(*record);
+  UpdateCaption();
+  UpdateStatusLabels();
+  UpdateRecordLabel();
+  UpdateCommands();
+  FollowTable(memoShown, formShown);
+  if (!failure.isEmpty()) Ui().ShowError(this, failure);
+}
+
+namespace {
+// Reports a table's progress to the dialog while the command runs.
+struct TProgressScope {
+  TProgressScope(TDbfTable& table, TLongWork& work) : table_(table) {
+    table_.OnProgress = [&work](int64_t done, int64_t total) { work.Progress(done, total); };
+  }
+  ~TProgressScope() { table_.OnProgress = nullptr; }
+  TDbfTable& table_;
+};
+}  // namespace
+
+void TForm1::PackCommand() {
+  if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Pack Table?"))) return;
+  WithExclusiveTable(
+      QString(),
+      [this] {
+        TLongWork work(this, QStringLiteral("Packing %1 ...").arg(QFileInfo(shownPath_).fileName()),
+                       dbf1_->DbfFile()->RecordCount());
+        TProgressScope progress(*dbf1_, work);
+        dbf1_->Pack();
+      },
+      true);
+}
+
+void TForm1::ZapCommand() {
+  if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Zap Table (Delete all)?"))) return;
+  WithExclusiveTable(
+      QString(),
+      [this] {
+        TLongWork work(this, QStringLiteral("Emptying %1 ...").arg(QFileInfo(shownPath_).fileName()), 0);
+        work.Uncancellable();
+        dbf1_->Zap();
+      },
+      true);
+}
+
+void TForm1::ReindexCommand() {
+  if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Reindex?"))) return;
+  WithExclusiveTable(
+      QString(),
+      [this] {
+        TLongWork work(this, QStringLiteral("Rebuilding the indexes of %1 ...").arg(QFileInfo(shownPath_).fileName()),
+                       dbf1_->DbfFile()->RecordCount());
+        TProgressScope progress(*dbf1_, work);
+        dbf1_->RebuildIndexes();
+      },
+      false);
+}
+
+// ---------------------------------------------------------------- counts
+
+void TForm1::RecordCountCommand() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  Ui().ShowMessage(this, QStringLiteral("Count: ") + QString::number(dbf1_->RecordCount()));
+}
+
+void TForm1::VisualCountCommand() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  dbf1_->CheckBrowseMode();
+  int64_t count = 0;
+  {
+    TLongWork work(this, QStringLiteral("Counting the records shown ..."), 0);
+    std::unique_ptr<TDbfTable> walker = OpenWalker(*dbf1_);
+    count = WalkVisible(*walker, work);
+  }
+  Ui().ShowMessage(this, QStringLiteral("Count=") + QString::number(count));
+}
+
+void TForm1::RecordSizeCommand() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  Ui().ShowMessage(this, QStringLiteral("Size: ") + QString::number(dbf1_->DbfFile()->RecordSize()));
+}
+
+// ---------------------------------------------------------------- clipboard and CSV
+
+QString TForm1::FieldValueText(TField& field) const {
+  std::string text;
+  field.GetText(text);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return Utf8(text);
+}
+
+void TForm1::CopyColumn() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const std::string name = dbf1_->Fields(grid_->SelectedColumn()).FieldName();
+  dbf1_->CheckBrowseMode();
+  QString lines;
+  {
+    TLongWork work(this, QStringLiteral("Copying %1 ...").arg(Utf8(name)), 0);
+    std::unique_ptr<TDbfTable> walker = OpenWalker(*dbf1_);
+    TField& field = walker->FieldByName(name);
+    WalkVisible(*walker, work, [&] { lines += FieldValueText(field) + QStringLiteral("\r\n"); });
+  }
+  QGuiApplication::clipboard()->setText(lines);
+}
+
+void TForm1::CopyRow() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QString lines;
+  for (int column : grid_->ColumnsInOrder(false))
+    lines += FieldValueText(dbf1_->Fields(column)) + QStringLiteral("\r\n");
+  QApplication::restoreOverrideCursor();
+  QGuiApplication::clipboard()->setText(lines);
+}
+
+void TForm1::CopyFieldValue() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  QGuiApplication::clipboard()->setText(FieldValueText(dbf1_->Fields(grid_->SelectedColumn())) +
+                                        QStringLiteral("\r\n"));
+}
+
+void TForm1::ExportToCsv() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const QString path = Ui().ChooseSaveFile(this, QStringLiteral("CSV Text File|*.TXT"));
+  if (path.isEmpty()) return;
+  std::vector<std::string> fields;
+  for (int column : grid_->ColumnsInOrder(true)) fields.push_back(dbf1_->Fields(column).FieldName());
+  if (fields.empty()) {
+    Ui().ShowError(this, QStringLiteral("No visible columns to export."));
+    return;
+  }
+  const QString own = OwnFileNamed(*dbf1_, path);
+  if (!own.isEmpty()) {
+    Ui().ShowError(this, QStringLiteral("\"%1\" is a file of the table itself; the CSV file needs another name.")
+                             .arg(QFileInfo(own).fileName()));
+    return;
+  }
+  dbf1_->CheckBrowseMode();
+  {
+    TLongWork work(this, QStringLiteral("Writing %1 ...").arg(QFileInfo(path).fileName()), 0);
+    std::unique_ptr<TDbfTable> walker = OpenWalker(*dbf1_);
+    WriteCsvFile(*walker, fields, path, work);
+  }
+  Ui().ShowMessage(this, QStringLiteral("Export Complete"));
 }
 
 }  // namespace norvale

@@ -32,9 +32,11 @@ class TColumnsDialog;
 class TDBMemo;
 class TDBNavigator;
 class TDataSource;
+class TField;
 class TDbfGridModel;
 class TDropDownCombo;
 class TFormView;
+class TLocateDialog;
 class TMemoEditor;
 class TQuickOpenDialog;
 class TSelectFieldDialog;
@@ -104,6 +106,25 @@ class TForm1 : public QMainWindow {
   void Enlarge();
   void Reduce();
   void AboutCommand();
+  // --- filter and search
+  void ApplyFilter();
+  void CancelFilter();
+  void FilterHelp();
+  void SearchValue();
+  void ChangeIndex();
+  // Shows the table in the order of index `name` (record order for "").
+  void SelectOrder(const QString& name);
+  // --- maintenance, counts, clipboard, CSV
+  void PackCommand();
+  void ZapCommand();
+  void ReindexCommand();
+  void RecordCountCommand();
+  void VisualCountCommand();
+  void RecordSizeCommand();
+  void CopyColumn();
+  void CopyRow();
+  void CopyFieldValue();
+  void ExportToCsv();
   // Reads the shown table again in `codePage` (0: automatic; -1 asks for
   // one) without the person reopening it.
   void ReadInCodePage(int codePage);
@@ -143,6 +164,7 @@ class TForm1 : public QMainWindow {
   TSelectFieldDialog* SelectFieldDialog() const { return selectField_; }
   TQuickOpenDialog* QuickOpenDialog() const { return quickOpen_; }
   TAboutBox* AboutBox() const { return aboutBox_; }
+  TLocateDialog* LocateDialog() const { return locateDialog_; }
   QMenu* GridMenu() const { return gridMenu_; }
   // A menu or tool bar command by its object name ("FileOpen", "ViewShowDeleted", ...).
   QAction* Action(const QString& name) const;
@@ -178,6 +200,21 @@ class TForm1 : public QMainWindow {
   void ScaleBy(int numerator, int denominator);
   // Selects a tab without the switch a user's choice runs.
   void SelectTabQuietly(int index);
+  // Runs `work` on the shown table opened exclusively, then shows it shared
+  // again where it was (also when the work failed, which is then said, or
+  // was cancelled). `where` says what a failure message starts with.
+  void WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop);
+  // Opens Dbf1 again as it was set (filter, order, the index files opened
+  // by hand) in the access mode now set; false after the message.
+  bool ReopenShown(const std::vector<std::string>& indexFiles, const std::string& indexName);
+  // The single-index files open on Dbf1 beside its production index.
+  std::vector<std::string> OpenIndexFileNames() const;
+  // The model found a record the filter cannot judge.
+  void FilterFailedLater(const QString& message);
+  // Puts the filter of before the last Apply Filter back in force.
+  void RestorePreviousFilter();
+  void FillOrderMenu();
+  QString FieldValueText(TField& field) const;
 
   class TCommandLink;
 
@@ -228,6 +265,20 @@ class TForm1 : public QMainWindow {
   TColumnsDialog* columnsDialog_ = nullptr;
   TFormView* formView_ = nullptr;
   TMemoEditor* memoEditor_ = nullptr;
+  TLocateDialog* locateDialog_ = nullptr;
+  QMenu* orderMenu_ = nullptr;
+
+  // The filter in force before the last Apply Filter, put back when the
+  // new one fails on a record later.
+  struct TFilterState {
+    std::string text;
+    bool filtered = false;
+    QString tabText;
+    TDBFInfo* tab = nullptr;
+    // The text that Apply Filter put in force.
+    std::string applied;
+  };
+  TFilterState previousFilter_;
 };
 
 }  // namespace norvale

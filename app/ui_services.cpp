@@ -49,6 +49,12 @@ QString TUiServices::ChooseOpenFile(QWidget* parent, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), QString(), QtFileFilter(filter));
 }
 
+QString TUiServices::ChooseSaveFile(QWidget* parent, const QString& filter) {
+  return QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"), QString(), QtFileFilter(filter));
+}
+
+void TUiServices::ServeProgress(QProgressDialog&, int64_t) {}
+
 bool TUiServices::ChooseFont(QWidget* parent, QFont& font) {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, font, parent);

@@ -7,6 +7,7 @@
 // person at the screen.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <QUrl>
 
 class QDialog;
+class QProgressDialog;
 class QWidget;
 
 namespace norvale {
@@ -35,6 +37,11 @@ class TUiServices {
   // The file-open dialog; empty when cancelled. `filter` is in the
   // "Name|*.EXT|Name|*.*" form.
   virtual QString ChooseOpenFile(QWidget* parent, const QString& filter);
+  // The file-save dialog; empty when cancelled.
+  virtual QString ChooseSaveFile(QWidget* parent, const QString& filter);
+  // Called each time long work serves events while its progress dialog
+  // is up (shown or not yet); `done` is the work's own count.
+  virtual void ServeProgress(QProgressDialog& dialog, int64_t done);
   // The font dialog; false when cancelled.
   virtual bool ChooseFont(QWidget* parent, QFont& font);
   // Runs `dialog` modally and returns its result code.

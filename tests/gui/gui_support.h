@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QProgressDialog>
 #include <QStringList>
 #include <QTabBar>
 #include <QUrl>
@@ -26,6 +27,11 @@ class TScriptedUi : public TUiServices {
   QStringList log;
   QStringList files;  // answers of the file dialog, in turn; empty = cancel
   QStringList texts;  // answers of text questions, in turn; empty = cancel
+  QStringList saveFiles;  // answers of the save dialog, in turn; empty = cancel
+  QStringList saveFilters;  // the filters the save dialog was shown with
+  // Called each time long work serves the window; may press Cancel.
+  std::function<void(QProgressDialog&, int64_t)> onProgress;
+  int progressServed = 0;
   bool confirmAnswer = true;
   std::function<int(QDialog&)> onDialog;
   QList<QUrl> urls;
@@ -44,6 +50,14 @@ class TScriptedUi : public TUiServices {
     return true;
   }
   QString ChooseOpenFile(QWidget*, const QString&) override { return files.isEmpty() ? QString() : files.takeFirst(); }
+  QString ChooseSaveFile(QWidget*, const QString& filter) override {
+    saveFilters << filter;
+    return saveFiles.isEmpty() ? QString() : saveFiles.takeFirst();
+  }
+  void ServeProgress(QProgressDialog& dialog, int64_t done) override {
+    ++progressServed;
+    if (onProgress) onProgress(dialog, done);
+  }
   bool ChooseFont(QWidget*, QFont&) override { return false; }
   int ExecDialog(QDialog& dialog) override { return onDialog ? onDialog(dialog) : QDialog::Rejected; }
   bool OpenUrl(const QUrl& url) override {

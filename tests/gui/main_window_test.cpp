@@ -510,7 +510,7 @@ void TMainWindowTest::ToolbarAndStatusbarFollowTheirCheckMarks() {
   statusbar->trigger();
   QVERIFY(f.form->CoolBar1()->isVisible());
   QVERIFY(f.form->statusBar()->isVisible());
-  // Commands of later versions are there, and visibly off.
+  // Commands that act on a table are there, and off without one.
   QVERIFY(!f.form->Action(QStringLiteral("SearchValue"))->isEnabled());
   QVERIFY(!f.form->Action(QStringLiteral("TablePack"))->isEnabled());
   QCOMPARE(f.form->Action(QStringLiteral("FileOpen"))->shortcut(), QKeySequence(Qt::Key_F2));
