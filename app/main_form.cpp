@@ -1022,31 +1022,48 @@ void TForm1::SetCodePageCommand() {
 
 // ---------------------------------------------------------------- filter and search
 
+namespace {
+// Reports a table's progress to the dialog while the command runs.
+struct TProgressScope {
+  TProgressScope(TDbfTable& table, TLongWork& work) : table_(table) {
+    table_.OnProgress = [&work](int64_t done, int64_t total) { work.Progress(done, total); };
+  }
+  ~TProgressScope() { table_.OnProgress = nullptr; }
+  TDbfTable& table_;
+};
+}  // namespace
+
 void TForm1::ApplyFilter() {
   if (!dbf1_->Active()) return;
   const QString text = filterEdit_->text();
   TFilterState before{dbf1_->Filter(), dbf1_->Filtered(), shownInfo_ ? shownInfo_->FilterText : QString(),
                       shownInfo_, text.toStdString()};
-  QApplication::setOverrideCursor(Qt::WaitCursor);
   QString failure;
-  try {
-    dbf1_->SetFilterOptions(foCaseInsensitive);
-    dbf1_->SetFilter(text.toStdString());
-    dbf1_->SetFiltered(true);
-    countLabel_->setText(QStringLiteral("Count: ") + QString::number(dbf1_->RecordCount()));
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
+  bool cancelled = false;
+  {
+    // Finding the first record a rare condition accepts can take a while;
+    // the grid finds the rest between events.
+    TLongWork work(this, QStringLiteral("Filtering %1 ...").arg(QFileInfo(shownPath_).fileName()), 0);
+    TProgressScope progress(*dbf1_, work);
+    try {
+      dbf1_->SetFilterOptions(foCaseInsensitive);
+      dbf1_->SetFilter(text.toStdString());
+      dbf1_->SetFiltered(true);
+      countLabel_->setText(QStringLiteral("Count: ") + QString::number(dbf1_->RecordCount()));
+    } catch (const EAbort&) {
+      cancelled = true;
+    } catch (const std::exception& e) {
+      failure = QString::fromUtf8(e.what());
+    }
   }
-  if (!failure.isEmpty()) {
+  if (cancelled || !failure.isEmpty()) {
     // A filter that fails on a record has already been taken; the one in
     // force before comes back with its state.
     previousFilter_ = before;
     RestorePreviousFilter();
-    QApplication::restoreOverrideCursor();
-    Ui().ShowError(this, QStringLiteral("Filter error: ") + failure);
+    if (!failure.isEmpty()) Ui().ShowError(this, QStringLiteral("Filter error: ") + failure);
     return;
   }
-  QApplication::restoreOverrideCursor();
   previousFilter_ = before;
   if (shownInfo_) shownInfo_->FilterText = text;
 }
@@ -1210,17 +1227,6 @@ void TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   FollowTable(memoShown, formShown);
   if (!failure.isEmpty()) Ui().ShowError(this, failure);
 }
-
-namespace {
-// Reports a table's progress to the dialog while the command runs.
-struct TProgressScope {
-  TProgressScope(TDbfTable& table, TLongWork& work) : table_(table) {
-    table_.OnProgress = [&work](int64_t done, int64_t total) { work.Progress(done, total); };
-  }
-  ~TProgressScope() { table_.OnProgress = nullptr; }
-  TDbfTable& table_;
-};
-}  // namespace
 
 void TForm1::PackCommand() {
   if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Pack Table?"))) return;

@@ -28,6 +28,13 @@ std::unique_ptr<TDbfTable> OpenWalker(TDbfTable& table) {
 int64_t WalkVisible(TDbfTable& walker, TLongWork& work, const std::function<void()>& visit) {
   int64_t visited = 0;
   const int64_t total = walker.RecordCount();
+  // A filter passing over many records between two visible ones must not
+  // keep the window waiting, nor Cancel.
+  walker.OnProgress = [&](int64_t, int64_t) { work.Progress(visited, std::max(total, visited)); };
+  struct TForget {
+    TDbfTable& table;
+    ~TForget() { table.OnProgress = nullptr; }
+  } forget{walker};
   for (walker.First(); !walker.Eof(); walker.Next()) {
     if (visit) visit();
     ++visited;

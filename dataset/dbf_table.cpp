@@ -191,6 +191,10 @@ void TDbfTable::CompileFilter(const std::string& text) {
 }
 
 bool TDbfTable::AcceptRecord(uint8_t* buffer) {
+  // A filter that rejects millions of records in a row holds up the move
+  // that asked for the next one; the caller may want to show that, or stop.
+  constexpr int64_t kJudgedStep = 4096;
+  if (OnProgress && ++judged_ % kJudgedStep == 0) OnProgress(judged_, 0);
   if (filter_ && !filter_->Empty()) {
     bool met = false;
     try {

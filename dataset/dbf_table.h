@@ -194,6 +194,9 @@ class TDbfTable : public TDataSet {
   // the table's code page. Returns the converted text.
   std::function<std::string(TDbfTable&, std::string_view src, bool toTable)> OnTranslate;
   // Called now and then during Pack, RebuildIndexes and AddIndex; throwing (EAbort) cancels, leaving the table as it was.
+  // Also called while the filter judges records (`done` counts them, `total` is 0): a move that passes over
+  // many rejected records can be cancelled the same way, ending like a filter that fails on a record, with the
+  // table usable.
   std::function<void(int64_t done, int64_t total)> OnProgress;
 
   // --- state for callers
@@ -481,6 +484,7 @@ class TDbfTable : public TDataSet {
   uint8_t* filterBuffer_ = nullptr;
   // The compiled Filter, from its first compile while open until close.
   std::unique_ptr<TTableFilter> filter_;
+  int64_t judged_ = 0;  // records the filter has judged, for OnProgress
   // Set while FindRecord reads: the filter applies even with Filtered off.
   bool findInProgress_ = false;
   int64_t editRecNo_ = -1;

@@ -211,5 +211,27 @@ TEST(TableProgress, CancelledPackOfATableInMemoryKeepsItsRecords) {
   EXPECT_EQ(table.DbfFile()->RecordsInFile(), 10000 - 10000 / 7);
 }
 
+TEST(TableProgress, AFilterPassingOverManyRecordsReportsAndCanBeCancelled) {
+  TProgressTable t;
+  // QTY 999 only on records 999, 1999, ... and none of them deleted before 6993.
+  t.table.SetFilter("QTY = 999");
+  t.reports.Cancel(0);
+  t.table.SetFiltered(true);
+  // Reports come while the filter judges, with no whole to reach.
+  std::vector<std::string> names = t.Names();
+  EXPECT_EQ(names.size(), size_t(kRecords / 1000 - 3));  // 6993, 13986 and 20979 are multiples of 7
+  ASSERT_FALSE(t.reports.seen.empty());
+  for (const auto& [done, whole] : t.reports.seen) EXPECT_EQ(whole, 0);
+
+  // A cancel in the middle of a move ends it with the table usable.
+  t.reports.Cancel(1);
+  EXPECT_THROW(t.table.SetFilter("QTY = 998 AND NAME = 'nothing'"), EAbort);
+  EXPECT_TRUE(t.table.Active());
+  t.reports.Cancel(0);
+  t.table.SetFilter("QTY = 999");
+  EXPECT_EQ(t.Names(), names);
+  EXPECT_EQ(t.table.FieldByName("NAME").AsString(), names.back());
+}
+
 }  // namespace
 }  // namespace norvale::test

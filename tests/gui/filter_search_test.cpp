@@ -2,6 +2,7 @@
 // index order menu, as a person drives them: what the grid shows, what the
 // labels say and what each failure reports.
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -73,6 +74,7 @@ class TFilterSearchTest : public QObject {
   void TheOrderMenuListsTheIndexesAndSwitchesBack();
   void LocateFindsTheSameRecordWithAndWithoutAnIndex();
   void LocateSaysWhenNothingMatches();
+  void CancelledFilterPutsThePreviousBackQuietly();
   void CommandsNeedAnOpenTable();
 };
 
@@ -336,6 +338,38 @@ void TFilterSearchTest::LocateSaysWhenNothingMatches() {
   f.Command("SearchValue")->trigger();
   QCOMPARE(f.ui->log.size(), 4);
   QVERIFY(f.ui->log.back().startsWith(QStringLiteral("error: ")));
+}
+
+void TFilterSearchTest::CancelledFilterPutsThePreviousBackQuietly() {
+  // Enough records that looking for the first match takes a while.
+  TTempDir dir;
+  TTableImage t;
+  t.fields = {{"NAME", 'C', 10}, {"N", 'N', 5}};
+  for (int i = 1; i <= 20000; ++i) t.records.push_back(t.Record({"r" + std::to_string(i), std::to_string(i)}));
+  WriteFile(dir.File("many.dbf"), t.Bytes());
+  TFixture f;
+  f.Open(dir.File("many.dbf"));
+  Apply(f, QStringLiteral("N < 3"));
+  QCOMPARE(Shown(f), (QStringList{"r1", "r2"}));
+  f.ui->onProgress = [](QProgressDialog& dialog, int64_t) { dialog.cancel(); };
+  Apply(f, QStringLiteral("N > 19990"));
+  QVERIFY(f.ui->progressServed > 0);
+  QVERIFY2(f.ui->log.isEmpty(), qPrintable(f.ui->log.join('\n')));
+  QCOMPARE(QString::fromStdString(f.form->Dbf1()->Filter()), QStringLiteral("N < 3"));
+  QCOMPARE(f.form->TabInfo(0)->FilterText, QStringLiteral("N < 3"));
+  QCOMPARE(Shown(f), (QStringList{"r1", "r2"}));
+  QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+  // A Visual Count through a filter that rejects long runs stops as soon.
+  f.ui->onProgress = nullptr;
+  Apply(f, QStringLiteral("N > 19990 OR N = 1"));
+  const int served = f.ui->progressServed;
+  f.ui->onProgress = [](QProgressDialog& dialog, int64_t) { dialog.cancel(); };
+  f.Command("RecordVisualCount")->trigger();
+  QVERIFY(f.ui->progressServed > served);
+  QVERIFY(f.ui->log.isEmpty());
+  f.ui->onProgress = nullptr;
+  f.Command("RecordVisualCount")->trigger();
+  QCOMPARE(f.ui->log, QStringList{QStringLiteral("message: Count=11")});
 }
 
 void TFilterSearchTest::CommandsNeedAnOpenTable() {
