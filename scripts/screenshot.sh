@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Runs the viewer under a virtual X display and writes a PNG of the screen.
-# Usage: scripts/screenshot.sh [--memo] [TABLE|-] [OUT.png] [BUILD_DIR]
+# Usage: scripts/screenshot.sh [--memo|--progress] [TABLE|-] [OUT.png] [BUILD_DIR]
 #   TABLE  the table to open (default samples/customers.dbf); "-" opens none
 #   --memo also opens the memo window on the first record (without a TABLE
 #          it pictures a small table of notes)
+#   --progress pictures the progress dialog of an Export to CSV of TABLE (a
+#          large one, so that the dialog comes up), then cancels it
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 memo=()
-if [[ ${1:-} == --memo ]]; then
-  memo=(--memo)
+if [[ ${1:-} == --memo || ${1:-} == --progress ]]; then
+  memo=("$1")
   shift
   table=${1:--}
 else
