@@ -27,6 +27,8 @@
 #include "app/dialogs/columns_dialog.h"
 #include "app/dialogs/form_view.h"
 #include "app/dialogs/locate_dialog.h"
+#include "app/dialogs/table_info.h"
+#include "platform/os_file.h"
 #include "app/dialogs/memo_editor.h"
 #include "app/dialogs/quick_open.h"
 #include "app/dialogs/select_field.h"
@@ -120,6 +122,9 @@ TForm1::TForm1(QWidget* parent)
   formView_ = new TFormView(dataSource1_.get(), this);
   memoEditor_ = new TMemoEditor(dataSource1_.get(), this);
   locateDialog_ = new TLocateDialog(grid_, dbf1_.get(), this);
+  tableInfo_ = new TTableInfoDialog(dbf1_.get(), this);
+  setTableType_ = new TSetTableTypeDialog(
+      dbf1_.get(), [this](uint8_t byte) { return WriteTableType(byte); }, this);
   connect(model_, &TDbfGridModel::FilterFailed, this, [this](const QString& message) { FilterFailedLater(message); });
 
   qApp->installEventFilter(new TWheelToKeys(this));
@@ -261,7 +266,8 @@ void TForm1::BuildMenus() {
   later(table, "TableDeleteField", "Delete Field");
   later(table, "TableRenameField", "Rename Field");
   table->addSeparator();
-  later(table, "TableInfo", "Table Info", Qt::Key_F7);
+  cmd(table, "TableInfo", "Table Info", Qt::Key_F7, &TForm1::TableInfoCommand);
+  cmd(table, "TableSetTableType", "Set Table Type", {}, &TForm1::SetTableTypeCommand);
   cmd(table, "TableSetCodePage", "Set Code Page", {}, &TForm1::SetCodePageCommand);
   table->addSeparator();
   cmd(table, "TablePack", "Pack Table (Remove Deleted Records)", {}, &TForm1::PackCommand);
@@ -312,7 +318,7 @@ void TForm1::BuildToolBar() {
       {"Open", QStyle::SP_DialogOpenButton, "FileOpen", "ToolOpen"},
       {"Form ", QStyle::SP_FileDialogDetailedView, nullptr, "ToolForm"},
       {"Search ", QStyle::SP_FileDialogContentsView, "SearchValue", "ToolSearch"},
-      {"Table Info", QStyle::SP_MessageBoxInformation, nullptr, "ToolTableInfo"},
+      {"Table Info", QStyle::SP_MessageBoxInformation, "TableInfo", "ToolTableInfo"},
       {"Indexes", QStyle::SP_FileDialogListView, nullptr, "ToolIndexes"},
       {"Add Index", QStyle::SP_FileDialogNewFolder, nullptr, "ToolAddIndex"},
       {"New ", QStyle::SP_FileIcon, nullptr, "ToolNew"},
@@ -625,6 +631,8 @@ void TForm1::UpdateCommands() {
       {"ViewGotoColumn", active},
       {"ViewResizeAll", active},
       {"TableSetCodePage", writable},
+      {"TableInfo", active},
+      {"TableSetTableType", writable},
       {"SearchValue", records},
       {"SearchApplyFilter", active},
       {"SearchCancelFilter", active},
@@ -1352,6 +1360,65 @@ void TForm1::ExportToCsv() {
     WriteCsvFile(*walker, fields, path, work);
   }
   Ui().ShowMessage(this, QStringLiteral("Export Complete"));
+}
+
+// ---------------------------------------------------------------- table information
+
+QString TForm1::ShownFilePath() const {
+  if (!dbf1_->Active()) return QString();
+  return QFileInfo(QString::fromStdString(dbf1_->PhysicalTableName())).absoluteFilePath();
+}
+
+void TForm1::TableInfoCommand() {
+  tableInfo_->setWindowTitle(QStringLiteral("Table Info "));
+  const QString path = ShownFilePath();
+  if (tabs_->count() > 0) tableInfo_->FullPath()->setText(path);
+  tableInfo_->Fill(path);
+  Ui().ExecDialog(*tableInfo_);
+}
+
+void TForm1::SetTableTypeCommand() {
+  setTableType_->Prepare(ShownFilePath());
+  Ui().ExecDialog(*setTableType_);
+}
+
+bool TForm1::WriteTableType(uint8_t byte) {
+  if (!shownInfo_ || !dbf1_->Active()) return false;
+  const QString path = ShownFilePath();
+  const QString file = QFileInfo(path).fileName();
+  if (!Ui().Confirm(this, QStringLiteral("Set the table type of %1 to \"%2\"?\n\nOnly its first byte is written.")
+                              .arg(file, VersionByteText(byte))))
+    return false;
+  SaveTabState();
+  UnbindPanelMemo();
+  QString failure;
+  try {
+    dbf1_->Close();
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  }
+  if (failure.isEmpty()) {
+    // The table is closed; opening the file to itself keeps every other
+    // program out while the byte goes in, so no one reads a header half
+    // old and half new, and no one has it open to write the old byte back.
+    TOsFile raw;
+    if (!raw.Open(path.toStdString(), true, TShareMode::kDenyWrite, false)) {
+      failure = QString::fromStdString(raw.LastError());
+    } else if (raw.Size() < 32) {
+      failure = QStringLiteral("Error reading: [") + file + QLatin1Char(']');
+    } else if (raw.WriteAt(0, &byte, 1) != 1 || !raw.Sync()) {
+      failure = QString::fromStdString(raw.LastError());
+      if (failure.isEmpty()) failure = QStringLiteral("the first byte could not be written");
+    }
+  }
+  ShowTab(tabs_->currentIndex());
+  UpdateCommands();
+  if (!failure.isEmpty()) {
+    Ui().ShowError(this, QStringLiteral("The table type was not set: ") + failure);
+    return false;
+  }
+  Ui().ShowMessage(this, QStringLiteral("Table type set."));
+  return true;
 }
 
 }  // namespace norvale

@@ -40,6 +40,8 @@ class TLocateDialog;
 class TMemoEditor;
 class TQuickOpenDialog;
 class TSelectFieldDialog;
+class TSetTableTypeDialog;
+class TTableInfoDialog;
 class TViewerTable;
 
 // What the main window remembers of a tab.
@@ -125,6 +127,12 @@ class TForm1 : public QMainWindow {
   void CopyRow();
   void CopyFieldValue();
   void ExportToCsv();
+  // --- table information
+  void TableInfoCommand();
+  void SetTableTypeCommand();
+  // Writes `byte` as the shown table's version byte, after a question, with
+  // the table closed; shows it again after. True when written.
+  bool WriteTableType(uint8_t byte);
   // Reads the shown table again in `codePage` (0: automatic; -1 asks for
   // one) without the person reopening it.
   void ReadInCodePage(int codePage);
@@ -165,6 +173,8 @@ class TForm1 : public QMainWindow {
   TQuickOpenDialog* QuickOpenDialog() const { return quickOpen_; }
   TAboutBox* AboutBox() const { return aboutBox_; }
   TLocateDialog* LocateDialog() const { return locateDialog_; }
+  TTableInfoDialog* TableInfoDialog() const { return tableInfo_; }
+  TSetTableTypeDialog* SetTableTypeDialog() const { return setTableType_; }
   QMenu* GridMenu() const { return gridMenu_; }
   // A menu or tool bar command by its object name ("FileOpen", "ViewShowDeleted", ...).
   QAction* Action(const QString& name) const;
@@ -215,6 +225,8 @@ class TForm1 : public QMainWindow {
   void RestorePreviousFilter();
   void FillOrderMenu();
   QString FieldValueText(TField& field) const;
+  // The absolute path of the file Dbf1 shows; empty while closed.
+  QString ShownFilePath() const;
 
   class TCommandLink;
 
@@ -266,6 +278,8 @@ class TForm1 : public QMainWindow {
   TFormView* formView_ = nullptr;
   TMemoEditor* memoEditor_ = nullptr;
   TLocateDialog* locateDialog_ = nullptr;
+  TTableInfoDialog* tableInfo_ = nullptr;
+  TSetTableTypeDialog* setTableType_ = nullptr;
   QMenu* orderMenu_ = nullptr;
 
   // The filter in force before the last Apply Filter, put back when the
