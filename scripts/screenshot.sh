@@ -6,6 +6,8 @@
 #          it pictures a small table of notes)
 #   --progress pictures the progress dialog of an Export to CSV of TABLE (a
 #          large one, so that the dialog comes up), then cancels it
+# NAME=command scripts/screenshot.sh ... pictures the window the command
+#          NAME opens (TableInfo, TableSetTableType, SearchValue, ...)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 memo=()
@@ -27,6 +29,7 @@ fi
 command -v xvfb-run >/dev/null || { echo "xvfb-run is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 args=("$out")
 [[ $table == - ]] || args+=("$table")
+[[ -z ${NAME:-} ]] || args+=(--command "$NAME")
 xvfb-run -a -s "-screen 0 1280x800x24" "$driver" "${args[@]}" "${memo[@]}"
 [[ -s $out ]] || { echo "no screenshot written" >&2; exit 1; }
 echo "$out"

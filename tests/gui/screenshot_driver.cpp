@@ -1,14 +1,17 @@
-// gui_screenshot_driver OUT.png [TABLE] [--memo|--progress]: the viewer as
-// a person sees it, pictured for scripts/screenshot.sh. It runs the real
-// main window, opens TABLE (none: the empty window), and with --memo opens
-// the memo window on the first record; without a TABLE, --memo writes a
-// small table of notes to picture. With --progress it exports TABLE to CSV
+// gui_screenshot_driver OUT.png [TABLE] [--memo|--progress|--command NAME]:
+// the viewer as a person sees it, pictured for scripts/screenshot.sh. It
+// runs the real main window, opens TABLE (none: the empty window), and with
+// --memo opens the memo window on the first record; without a TABLE,
+// --memo writes a small table of notes to picture. --command runs the
+// command of that name (TableInfo, TableSetTableType, ...) and pictures the
+// window it opens. With --progress it exports TABLE to CSV
 // and pictures the progress dialog once it has been up a moment, then
 // cancels. The whole screen is grabbed, so the memo window or the dialog is
 // in the picture with the main window under it.
 #include <cstdio>
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -69,6 +72,11 @@ int main(int argc, char** argv) {
   args.removeFirst();
   const bool memo = args.removeAll(QStringLiteral("--memo")) > 0;
   const bool progress = args.removeAll(QStringLiteral("--progress")) > 0;
+  QString command;
+  if (const qsizetype at = args.indexOf(QStringLiteral("--command")); at >= 0 && at + 1 < args.size()) {
+    command = args.at(at + 1);
+    args.remove(at, 2);
+  }
   if (args.isEmpty() || (progress && args.size() < 2)) {
     std::fprintf(stderr, "usage: gui_screenshot_driver OUT.png [TABLE] [--memo|--progress]\n");
     return 2;
@@ -92,6 +100,22 @@ int main(int argc, char** argv) {
       form.Action(QStringLiteral("FileExportCsv"))->trigger();
       app.exit(picture->saved ? 0 : 1);
     });
+    return app.exec();
+  }
+  if (!command.isEmpty()) {
+    QAction* action = form.Action(command);
+    if (!action) {
+      std::fprintf(stderr, "no command %s\n", qPrintable(command));
+      return 2;
+    }
+    // The command's window is modal: it is pictured and closed from
+    // within its own event loop.
+    QTimer::singleShot(1200, &form, [&] {
+      const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(out, "PNG");
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      app.exit(saved ? 0 : 1);
+    });
+    QTimer::singleShot(300, &form, [action] { action->trigger(); });
     return app.exec();
   }
   // Pictured once everything has painted.
