@@ -26,6 +26,7 @@
 #include "app/dialogs/about_box.h"
 #include "app/dialogs/columns_dialog.h"
 #include "app/dialogs/form_view.h"
+#include "app/dialogs/index_dialogs.h"
 #include "app/dialogs/locate_dialog.h"
 #include "app/dialogs/table_info.h"
 #include "platform/os_file.h"
@@ -123,6 +124,8 @@ TForm1::TForm1(QWidget* parent)
   memoEditor_ = new TMemoEditor(dataSource1_.get(), this);
   locateDialog_ = new TLocateDialog(grid_, dbf1_.get(), this);
   tableInfo_ = new TTableInfoDialog(dbf1_.get(), this);
+  createIndex_ = new TCreateIndexDialog(this, dbf1_.get(), this);
+  indexes_ = new TIndexesDialog(this, dbf1_.get(), this);
   setTableType_ = new TSetTableTypeDialog(
       dbf1_.get(), [this](uint8_t byte) { return WriteTableType(byte); }, this);
   connect(model_, &TDbfGridModel::FilterFailed, this, [this](const QString& message) { FilterFailedLater(message); });
@@ -274,9 +277,9 @@ void TForm1::BuildMenus() {
   cmd(table, "TableZap", "Zap (Wipe Table)", {}, &TForm1::ZapCommand);
 
   QMenu* index = menuBar()->addMenu(QStringLiteral("Index"));
-  later(index, "IndexCreate", "Create Index");
+  cmd(index, "IndexCreate", "Create Index", {}, &TForm1::ShowCreateIndex);
   cmd(index, "IndexReindex", "Reindex (Regenerate Indexes)", {}, &TForm1::ReindexCommand);
-  later(index, "IndexShow", "Show Indexes");
+  cmd(index, "IndexShow", "Show Indexes", {}, &TForm1::ShowIndexes);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
   AddCommand(help, QStringLiteral("HelpForum"), QStringLiteral("Forum"), {},
@@ -319,8 +322,8 @@ void TForm1::BuildToolBar() {
       {"Form ", QStyle::SP_FileDialogDetailedView, nullptr, "ToolForm"},
       {"Search ", QStyle::SP_FileDialogContentsView, "SearchValue", "ToolSearch"},
       {"Table Info", QStyle::SP_MessageBoxInformation, "TableInfo", "ToolTableInfo"},
-      {"Indexes", QStyle::SP_FileDialogListView, nullptr, "ToolIndexes"},
-      {"Add Index", QStyle::SP_FileDialogNewFolder, nullptr, "ToolAddIndex"},
+      {"Indexes", QStyle::SP_FileDialogListView, "IndexShow", "ToolIndexes"},
+      {"Add Index", QStyle::SP_FileDialogNewFolder, "IndexCreate", "ToolAddIndex"},
       {"New ", QStyle::SP_FileIcon, nullptr, "ToolNew"},
       {"Add Field", QStyle::SP_ArrowRight, nullptr, "ToolAddField"},
       {"Alter Field", QStyle::SP_BrowserReload, nullptr, "ToolAlterField"},
@@ -632,6 +635,8 @@ void TForm1::UpdateCommands() {
       {"ViewResizeAll", active},
       {"TableSetCodePage", writable},
       {"TableInfo", active},
+      {"IndexCreate", writable},
+      {"IndexShow", active},
       {"TableSetTableType", writable},
       {"SearchValue", records},
       {"SearchApplyFilter", active},
@@ -708,6 +713,9 @@ void TForm1::FollowTable(bool memoShown, bool formShown) {
   } else {
     formView_->close();
   }
+  // The index windows stay open and show the table now shown.
+  if (indexes_->isVisible()) indexes_->Refresh();
+  if (createIndex_->isVisible()) createIndex_->Prepare();
 }
 
 bool TForm1::OpenTable(const QString& path, int codePage) {
@@ -1192,7 +1200,7 @@ bool TForm1::ReopenShown(const std::vector<std::string>& indexFiles, const std::
   return dbf1_->Active();
 }
 
-void TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop) {
+bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop) {
   if (!shownInfo_ || !dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
   dbf1_->CheckBrowseMode();
   TDBFInfo* record = shownInfo_;
@@ -1202,8 +1210,8 @@ void TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   const bool formShown = formView_->isVisible();
   memoEditor_->Unbind();
   if (formShown) formView_->RemoveEditors();
-  const std::vector<std::string> indexFiles = OpenIndexFileNames();
-  const std::string indexName = dbf1_->IndexName();
+  std::vector<std::string> indexFiles = OpenIndexFileNames();
+  std::string indexName = dbf1_->IndexName();
   QString failure;
   bool done = false;
   try {
@@ -1212,6 +1220,9 @@ void TForm1::WithExclusiveTable(const QString& where, const std::function<void()
     if (ReopenShown(indexFiles, indexName)) {
       work();
       done = true;
+      // The work may have made or removed an index file, or the order.
+      indexFiles = OpenIndexFileNames();
+      indexName = dbf1_->IndexName();
     }
   } catch (const EAbort&) {
     // Cancelled: the work left the table as it was.
@@ -1234,6 +1245,7 @@ void TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   UpdateCommands();
   FollowTable(memoShown, formShown);
   if (!failure.isEmpty()) Ui().ShowError(this, failure);
+  return done && failure.isEmpty() && reopened;
 }
 
 void TForm1::PackCommand() {
@@ -1419,6 +1431,92 @@ bool TForm1::WriteTableType(uint8_t byte) {
   }
   Ui().ShowMessage(this, QStringLiteral("Table type set."));
   return true;
+}
+
+// ---------------------------------------------------------------- index windows
+
+void TForm1::ShowCreateIndex() {
+  createIndex_->Prepare();
+  createIndex_->show();
+  createIndex_->raise();
+  createIndex_->activateWindow();
+}
+
+void TForm1::ShowIndexes() {
+  indexes_->show();
+  indexes_->raise();
+  indexes_->activateWindow();
+}
+
+bool TForm1::CreateIndex(const QString& name, const QString& expression, bool descending) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  if (name.isEmpty()) {
+    Ui().ShowError(this, QStringLiteral("Give the index a name."));
+    return false;
+  }
+  if (expression.isEmpty()) {
+    Ui().ShowError(this, QStringLiteral("Give the index a key: a field name or an expression."));
+    return false;
+  }
+  const bool file = name.contains(QLatin1Char('.'));
+  if (file && QFileInfo(name).suffix().compare(QStringLiteral("ndx"), Qt::CaseInsensitive) != 0) {
+    Ui().ShowError(this, QStringLiteral("A single-index file needs the extension .NDX."));
+    return false;
+  }
+  if (!file && dbf1_->TableLevel() == 25) {
+    Ui().ShowError(this, QStringLiteral("FoxPro tables take single-index files here: give the name the extension .NDX."));
+    return false;
+  }
+  bool exists = false;
+  if (file) {
+    const QFileInfo table(ShownFilePath());
+    exists = QFileInfo::exists(QFileInfo(name).isAbsolute() ? name : table.absolutePath() + QLatin1Char('/') + name);
+  } else {
+    for (const std::string& n : dbf1_->GetIndexNames())
+      if (QString::fromStdString(n).compare(name, Qt::CaseInsensitive) == 0) exists = true;
+  }
+  if (exists && !Ui().Confirm(this, QStringLiteral("Index \"%1\" exists. Build it anew from \"%2\"?").arg(name, expression)))
+    return false;
+  const bool created = WithExclusiveTable(
+      QString(),
+      [&] {
+        TLongWork work(this, QStringLiteral("Creating index %1 ...").arg(name), dbf1_->DbfFile()->RecordCount());
+        TProgressScope progress(*dbf1_, work);
+        dbf1_->AddIndex(name.toStdString(), expression.toStdString(), descending ? ixDescending : 0);
+      },
+      false);
+  if (created) Ui().ShowMessage(this, QStringLiteral("Index created"));
+  return created;
+}
+
+bool TForm1::RemoveIndex(const QString& name) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  if (!Ui().Confirm(this, QStringLiteral("Are you sure you wish to delete the Index \"") + name + QLatin1Char('"')))
+    return false;
+  return WithExclusiveTable(
+      QString(),
+      [&] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        struct TRestore {
+          ~TRestore() { QApplication::restoreOverrideCursor(); }
+        } restore;
+        if (!dbf1_->DeleteIndex(name.toStdString()))
+          throw EDbfError("There is no index \"" + name.toStdString() + "\" on this table.");
+      },
+      false);
+}
+
+bool TForm1::RegenerateIndexes() {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  return WithExclusiveTable(
+      QString(),
+      [this] {
+        TLongWork work(this, QStringLiteral("Rebuilding the indexes of %1 ...").arg(QFileInfo(shownPath_).fileName()),
+                       dbf1_->DbfFile()->RecordCount());
+        TProgressScope progress(*dbf1_, work);
+        dbf1_->RebuildIndexes();
+      },
+      false);
 }
 
 }  // namespace norvale

@@ -41,6 +41,8 @@ class TMemoEditor;
 class TQuickOpenDialog;
 class TSelectFieldDialog;
 class TSetTableTypeDialog;
+class TCreateIndexDialog;
+class TIndexesDialog;
 class TTableInfoDialog;
 class TViewerTable;
 
@@ -127,6 +129,17 @@ class TForm1 : public QMainWindow {
   void CopyRow();
   void CopyFieldValue();
   void ExportToCsv();
+  // --- index windows and the work they ask for
+  void ShowCreateIndex();
+  void ShowIndexes();
+  // Creates index `name` (a tag, or an .NDX file) on `expression`, with the
+  // table to itself; asks before building an existing one anew. False
+  // (after saying why) when refused, failed or not confirmed.
+  bool CreateIndex(const QString& name, const QString& expression, bool descending);
+  // Deletes index `name` after a question; false when not deleted.
+  bool RemoveIndex(const QString& name);
+  // Builds every open index anew; false when it failed or was cancelled.
+  bool RegenerateIndexes();
   // --- table information
   void TableInfoCommand();
   void SetTableTypeCommand();
@@ -174,6 +187,8 @@ class TForm1 : public QMainWindow {
   TAboutBox* AboutBox() const { return aboutBox_; }
   TLocateDialog* LocateDialog() const { return locateDialog_; }
   TTableInfoDialog* TableInfoDialog() const { return tableInfo_; }
+  TCreateIndexDialog* CreateIndexDialog() const { return createIndex_; }
+  TIndexesDialog* IndexesDialog() const { return indexes_; }
   TSetTableTypeDialog* SetTableTypeDialog() const { return setTableType_; }
   QMenu* GridMenu() const { return gridMenu_; }
   // A menu or tool bar command by its object name ("FileOpen", "ViewShowDeleted", ...).
@@ -212,8 +227,9 @@ class TForm1 : public QMainWindow {
   void SelectTabQuietly(int index);
   // Runs `work` on the shown table opened exclusively, then shows it shared
   // again where it was (also when the work failed, which is then said, or
-  // was cancelled). `where` says what a failure message starts with.
-  void WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop);
+  // was cancelled). `where` says what a failure message starts with. True
+  // when the work was done and the table is shown again.
+  bool WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop);
   // Opens Dbf1 again as it was set (filter, order, the index files opened
   // by hand) in the access mode now set; false after the message.
   bool ReopenShown(const std::vector<std::string>& indexFiles, const std::string& indexName);
@@ -279,6 +295,8 @@ class TForm1 : public QMainWindow {
   TMemoEditor* memoEditor_ = nullptr;
   TLocateDialog* locateDialog_ = nullptr;
   TTableInfoDialog* tableInfo_ = nullptr;
+  TCreateIndexDialog* createIndex_ = nullptr;
+  TIndexesDialog* indexes_ = nullptr;
   TSetTableTypeDialog* setTableType_ = nullptr;
   QMenu* orderMenu_ = nullptr;
 
