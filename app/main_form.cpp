@@ -26,9 +26,11 @@
 #include "app/dialogs/about_box.h"
 #include "app/dialogs/columns_dialog.h"
 #include "app/dialogs/form_view.h"
+#include "app/dialogs/field_dialogs.h"
 #include "app/dialogs/index_dialogs.h"
 #include "app/dialogs/locate_dialog.h"
 #include "app/dialogs/table_info.h"
+#include "app/field_changes.h"
 #include "platform/os_file.h"
 #include "app/dialogs/memo_editor.h"
 #include "app/dialogs/quick_open.h"
@@ -125,6 +127,10 @@ TForm1::TForm1(QWidget* parent)
   locateDialog_ = new TLocateDialog(grid_, dbf1_.get(), this);
   tableInfo_ = new TTableInfoDialog(dbf1_.get(), this);
   createIndex_ = new TCreateIndexDialog(this, dbf1_.get(), this);
+  addField_ = new TAddFieldDialog(this, dbf1_.get(), this);
+  alterField_ = new TFieldChangeDialog(TFieldChangeDialog::fcAlter, this, dbf1_.get(), this);
+  renameField_ = new TFieldChangeDialog(TFieldChangeDialog::fcRename, this, dbf1_.get(), this);
+  removeField_ = new TRemoveFieldDialog(this, dbf1_.get(), this);
   indexes_ = new TIndexesDialog(this, dbf1_.get(), this);
   setTableType_ = new TSetTableTypeDialog(
       dbf1_.get(), [this](uint8_t byte) { return WriteTableType(byte); }, this);
@@ -258,16 +264,16 @@ void TForm1::BuildMenus() {
   cmd(record, "RecordSize", "Record Size", {}, &TForm1::RecordSizeCommand);
 
   QMenu* column = menuBar()->addMenu(QStringLiteral("Column"));
-  later(column, "ColumnAddField", "Add Field");
-  later(column, "ColumnRemoveField", "Remove Field");
+  cmd(column, "ColumnAddField", "Add Field", {}, &TForm1::ShowAddField);
+  cmd(column, "ColumnRemoveField", "Remove Field", {}, &TForm1::ShowRemoveField);
 
   QMenu* table = menuBar()->addMenu(QStringLiteral("Table"));
   later(table, "TableNewTable", "New Table");
   table->addSeparator();
-  later(table, "TableAddField", "Add Field");
-  later(table, "TableAlterField", "Alter Field");
-  later(table, "TableDeleteField", "Delete Field");
-  later(table, "TableRenameField", "Rename Field");
+  cmd(table, "TableAddField", "Add Field", {}, &TForm1::ShowAddField);
+  cmd(table, "TableAlterField", "Alter Field", {}, &TForm1::ShowAlterField);
+  cmd(table, "TableDeleteField", "Delete Field", {}, &TForm1::ShowRemoveField);
+  cmd(table, "TableRenameField", "Rename Field", {}, &TForm1::ShowRenameField);
   table->addSeparator();
   cmd(table, "TableInfo", "Table Info", Qt::Key_F7, &TForm1::TableInfoCommand);
   cmd(table, "TableSetTableType", "Set Table Type", {}, &TForm1::SetTableTypeCommand);
@@ -325,10 +331,10 @@ void TForm1::BuildToolBar() {
       {"Indexes", QStyle::SP_FileDialogListView, "IndexShow", "ToolIndexes"},
       {"Add Index", QStyle::SP_FileDialogNewFolder, "IndexCreate", "ToolAddIndex"},
       {"New ", QStyle::SP_FileIcon, nullptr, "ToolNew"},
-      {"Add Field", QStyle::SP_ArrowRight, nullptr, "ToolAddField"},
-      {"Alter Field", QStyle::SP_BrowserReload, nullptr, "ToolAlterField"},
-      {"Delete", QStyle::SP_TrashIcon, nullptr, "ToolDelete"},
-      {"Rename", QStyle::SP_FileLinkIcon, nullptr, "ToolRename"},
+      {"Add Field", QStyle::SP_ArrowRight, "TableAddField", "ToolAddField"},
+      {"Alter Field", QStyle::SP_BrowserReload, "TableAlterField", "ToolAlterField"},
+      {"Delete", QStyle::SP_TrashIcon, "TableDeleteField", "ToolDelete"},
+      {"Rename", QStyle::SP_FileLinkIcon, "TableRenameField", "ToolRename"},
       {"Columns", QStyle::SP_FileDialogDetailedView, "ViewColumns", "ToolColumns"},
       {"Resize All", QStyle::SP_MediaSeekForward, "ViewResizeAll", "ToolResizeAll"},
       {"Export", QStyle::SP_DialogSaveButton, nullptr, "ToolExport"},
@@ -636,6 +642,12 @@ void TForm1::UpdateCommands() {
       {"TableSetCodePage", writable},
       {"TableInfo", active},
       {"IndexCreate", writable},
+      {"ColumnAddField", writable},
+      {"ColumnRemoveField", writable},
+      {"TableAddField", writable},
+      {"TableAlterField", writable},
+      {"TableDeleteField", writable},
+      {"TableRenameField", writable},
       {"IndexShow", active},
       {"TableSetTableType", writable},
       {"SearchValue", records},
@@ -716,6 +728,9 @@ void TForm1::FollowTable(bool memoShown, bool formShown) {
   // The index windows stay open and show the table now shown.
   if (indexes_->isVisible()) indexes_->Refresh();
   if (createIndex_->isVisible()) createIndex_->Prepare();
+  if (addField_->isVisible()) addField_->Prepare();
+  if (renameField_->isVisible()) renameField_->Prepare();
+  if (removeField_->isVisible()) removeField_->Prepare();
 }
 
 bool TForm1::OpenTable(const QString& path, int codePage) {
@@ -1200,7 +1215,8 @@ bool TForm1::ReopenShown(const std::vector<std::string>& indexFiles, const std::
   return dbf1_->Active();
 }
 
-bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop) {
+bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop,
+                                bool forgetView) {
   if (!shownInfo_ || !dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
   dbf1_->CheckBrowseMode();
   TDBFInfo* record = shownInfo_;
@@ -1220,9 +1236,12 @@ bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()
     if (ReopenShown(indexFiles, indexName)) {
       work();
       done = true;
-      // The work may have made or removed an index file, or the order.
-      indexFiles = OpenIndexFileNames();
-      indexName = dbf1_->IndexName();
+      // The work may have made or removed an index file, or the order
+      // (work that closed the table to rewrite it keeps the ones before).
+      if (dbf1_->Active()) {
+        indexFiles = OpenIndexFileNames();
+        indexName = dbf1_->IndexName();
+      }
     }
   } catch (const EAbort&) {
     // Cancelled: the work left the table as it was.
@@ -1236,6 +1255,8 @@ bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   }
   dbf1_->SetExclusive(false);
   if (done && fromTop) record->RecNo = 0;
+  // New fields make new columns: the old look does not fit them.
+  if (done && forgetView) record->View = TGridView();
   const bool reopened = ReopenShown(indexFiles, indexName);
   shownInfo_ = reopened ? record : nullptr;
   if (reopened) RestoreTabState(*record);
@@ -1517,6 +1538,178 @@ bool TForm1::RegenerateIndexes() {
         dbf1_->RebuildIndexes();
       },
       false);
+}
+
+// ---------------------------------------------------------------- field changes
+
+namespace {
+void ShowBeside(QDialog* dialog) {
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+}
+}  // namespace
+
+void TForm1::ShowAddField() {
+  addField_->Prepare();
+  ShowBeside(addField_);
+}
+
+void TForm1::ShowAlterField() {
+  alterField_->Prepare();
+  Ui().ExecDialog(*alterField_);
+}
+
+void TForm1::ShowRenameField() {
+  renameField_->Prepare();
+  ShowBeside(renameField_);
+}
+
+void TForm1::ShowRemoveField() {
+  removeField_->Prepare();
+  ShowBeside(removeField_);
+}
+
+bool TForm1::RestructureShown(const std::function<void(TDbfFieldDefs&)>& change, const QString& done) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  TDbfFieldDefs defs;
+  CopyFieldDefs(*dbf1_, defs);
+  change(defs);
+  const bool changed = WithExclusiveTable(
+      QString(),
+      [&] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        struct TRestore {
+          ~TRestore() { QApplication::restoreOverrideCursor(); }
+        } restore;
+        dbf1_->Close();
+        dbf1_->Restructure(defs, false);
+      },
+      false, true);
+  if (changed && !done.isEmpty()) Ui().ShowMessage(this, done);
+  return changed;
+}
+
+int TForm1::ShownFieldIndex(const QString& field) const {
+  for (int i = 0; i < dbf1_->FieldCount(); ++i)
+    if (QString::fromStdString(dbf1_->Fields(i).FieldName()).compare(field, Qt::CaseInsensitive) == 0) return i;
+  return -1;
+}
+
+bool TForm1::AddField(const QString& name, const QString& typeName, const QString& sizeText) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const int level = dbf1_->TableLevel();
+  TDbfFieldDefs current;
+  CopyFieldDefs(*dbf1_, current);
+  QString problem = FieldNameProblem(name, level, current);
+  const char letter = AddTypeLetter(typeName, level);
+  if (problem.isEmpty() && letter == 0)
+    problem = QStringLiteral("Invalid field type '%1' for field '%2'.").arg(typeName, name);
+  const int size = problem.isEmpty() ? FieldSize(letter, sizeText, level, &problem) : 0;
+  if (!problem.isEmpty()) {
+    Ui().ShowError(this, problem);
+    return false;
+  }
+  return RestructureShown(
+      [&](TDbfFieldDefs& defs) {
+        TDbfFieldDef& added = defs.Add();
+        added.SetFieldName(name.toUpper().toStdString());
+        added.SetNativeFieldType(letter);
+        added.SetSize(size);
+      },
+      QStringLiteral("New field added"));
+}
+
+bool TForm1::AlterField(const QString& field, const QString& typeName, const QString& sizeText) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const int at = ShownFieldIndex(field);
+  if (at < 0) return false;
+  const TFieldType type = AlterType(typeName);
+  if (type == ftUnknown) {
+    Ui().ShowError(this, QStringLiteral("Invalid field type '%1' for field '%2'.").arg(typeName, field));
+    return false;
+  }
+  TDbfFieldDefs probe;
+  CopyFieldDefs(*dbf1_, probe);
+  TDbfFieldDef& def = probe.Item(at);
+  const int oldSize = def.Size();
+  const char oldLetter = def.NativeFieldType();
+  def.SetFieldType(type);  // raises when the level has no letter for it
+  QString problem;
+  const int size = FieldSize(def.NativeFieldType(), sizeText, dbf1_->TableLevel(), &problem);
+  if (!problem.isEmpty()) {
+    Ui().ShowError(this, problem);
+    return false;
+  }
+  if (oldLetter == 'C' && def.NativeFieldType() == 'C' && size < oldSize) {
+    // Text is never cut on the way: a value that does not fit stops the
+    // rewrite, so the person hears of it here, counted, before anything.
+    const int64_t cut = ValuesLongerThan(*dbf1_, field, size);
+    if (cut > 0) {
+      Ui().ShowError(this, QStringLiteral("%1 of the values of %2 are longer than %3 characters and would be cut; "
+                                          "the field stays as it is.")
+                               .arg(cut)
+                               .arg(field)
+                               .arg(size));
+      return false;
+    }
+    if (!Ui().Confirm(this, QStringLiteral("Make %1 %2 characters wide? No value is longer.").arg(field).arg(size)))
+      return false;
+  }
+  return RestructureShown(
+      [&](TDbfFieldDefs& defs) {
+        TDbfFieldDef& changed = defs.Item(at);
+        changed.SetFieldType(type);
+        changed.SetSize(size);
+      },
+      QStringLiteral("Field altered"));
+}
+
+bool TForm1::RenameField(const QString& field, const QString& newName) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const int at = ShownFieldIndex(field);
+  if (at < 0) return false;
+  TDbfFieldDefs current;
+  CopyFieldDefs(*dbf1_, current);
+  QString problem = FieldNameProblem(newName, dbf1_->TableLevel(), current, at);
+  const QStringList indexes = IndexesUsingField(*dbf1_, field);
+  if (problem.isEmpty() && !indexes.isEmpty())
+    problem = QStringLiteral("The index %1 uses the field %2: remove the index first.").arg(indexes.front(), field);
+  if (!problem.isEmpty()) {
+    Ui().ShowError(this, problem);
+    return false;
+  }
+  return RestructureShown([&](TDbfFieldDefs& defs) { defs.Item(at).SetFieldName(newName.toUpper().toStdString()); },
+                          QStringLiteral("Field Renamed"));
+}
+
+bool TForm1::RemoveField(const QString& field) {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  const int at = ShownFieldIndex(field);
+  if (at < 0) return false;
+  QString problem;
+  if (dbf1_->FieldCount() <= 1) problem = QStringLiteral("A table needs at least one field: %1 stays.").arg(field);
+  const QStringList indexes = IndexesUsingField(*dbf1_, field);
+  if (problem.isEmpty() && !indexes.isEmpty())
+    problem = QStringLiteral("The index %1 uses the field %2: remove the index first.").arg(indexes.front(), field);
+  if (!problem.isEmpty()) {
+    Ui().ShowError(this, problem);
+    return false;
+  }
+  if (!Ui().Confirm(this, QStringLiteral("Are you sure you wish to delete the field column"))) return false;
+  return RestructureShown(
+      [&](TDbfFieldDefs& defs) {
+        // Every field but that one, each from its own old field.
+        const TDbfFieldDefs& native = *dbf1_->NativeFieldDefs();
+        defs.Clear();
+        for (int i = 0; i < native.Count(); ++i) {
+          if (i == at) continue;
+          TDbfFieldDef& kept = defs.Add();
+          kept.Assign(native.Item(i));
+          kept.SetCopyFrom(i);
+        }
+      },
+      QString());
 }
 
 }  // namespace norvale

@@ -41,6 +41,10 @@ class TMemoEditor;
 class TQuickOpenDialog;
 class TSelectFieldDialog;
 class TSetTableTypeDialog;
+class TAddFieldDialog;
+class TFieldChangeDialog;
+class TRemoveFieldDialog;
+class TDbfFieldDefs;
 class TCreateIndexDialog;
 class TIndexesDialog;
 class TTableInfoDialog;
@@ -140,6 +144,16 @@ class TForm1 : public QMainWindow {
   bool RemoveIndex(const QString& name);
   // Builds every open index anew; false when it failed or was cancelled.
   bool RegenerateIndexes();
+  void ShowAddField();
+  void ShowAlterField();
+  void ShowRenameField();
+  void ShowRemoveField();
+  // --- field changes; each checks its input first and says what it refuses
+  bool AddField(const QString& name, const QString& typeName, const QString& sizeText);
+  bool AlterField(const QString& field, const QString& typeName, const QString& sizeText);
+  bool RenameField(const QString& field, const QString& newName);
+  // After a question; false when not removed.
+  bool RemoveField(const QString& field);
   // --- table information
   void TableInfoCommand();
   void SetTableTypeCommand();
@@ -189,6 +203,10 @@ class TForm1 : public QMainWindow {
   TTableInfoDialog* TableInfoDialog() const { return tableInfo_; }
   TCreateIndexDialog* CreateIndexDialog() const { return createIndex_; }
   TIndexesDialog* IndexesDialog() const { return indexes_; }
+  TAddFieldDialog* AddFieldDialog() const { return addField_; }
+  TFieldChangeDialog* AlterFieldDialog() const { return alterField_; }
+  TFieldChangeDialog* RenameFieldDialog() const { return renameField_; }
+  TRemoveFieldDialog* RemoveFieldDialog() const { return removeField_; }
   TSetTableTypeDialog* SetTableTypeDialog() const { return setTableType_; }
   QMenu* GridMenu() const { return gridMenu_; }
   // A menu or tool bar command by its object name ("FileOpen", "ViewShowDeleted", ...).
@@ -229,7 +247,12 @@ class TForm1 : public QMainWindow {
   // again where it was (also when the work failed, which is then said, or
   // was cancelled). `where` says what a failure message starts with. True
   // when the work was done and the table is shown again.
-  bool WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop);
+  bool WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop,
+                          bool forgetView = false);
+  // Rewrites the shown table with its fields as `change` leaves a copy of
+  // them; says `done` after. False when it failed (which is then said).
+  bool RestructureShown(const std::function<void(TDbfFieldDefs&)>& change, const QString& done);
+  int ShownFieldIndex(const QString& field) const;
   // Opens Dbf1 again as it was set (filter, order, the index files opened
   // by hand) in the access mode now set; false after the message.
   bool ReopenShown(const std::vector<std::string>& indexFiles, const std::string& indexName);
@@ -297,6 +320,10 @@ class TForm1 : public QMainWindow {
   TTableInfoDialog* tableInfo_ = nullptr;
   TCreateIndexDialog* createIndex_ = nullptr;
   TIndexesDialog* indexes_ = nullptr;
+  TAddFieldDialog* addField_ = nullptr;
+  TFieldChangeDialog* alterField_ = nullptr;
+  TFieldChangeDialog* renameField_ = nullptr;
+  TRemoveFieldDialog* removeField_ = nullptr;
   TSetTableTypeDialog* setTableType_ = nullptr;
   QMenu* orderMenu_ = nullptr;
 
