@@ -29,6 +29,7 @@
 #include "app/dialogs/field_dialogs.h"
 #include "app/dialogs/index_dialogs.h"
 #include "app/dialogs/locate_dialog.h"
+#include "app/dialogs/new_table.h"
 #include "app/dialogs/table_info.h"
 #include "app/field_changes.h"
 #include "platform/os_file.h"
@@ -128,6 +129,7 @@ TForm1::TForm1(QWidget* parent)
   tableInfo_ = new TTableInfoDialog(dbf1_.get(), this);
   createIndex_ = new TCreateIndexDialog(this, dbf1_.get(), this);
   addField_ = new TAddFieldDialog(this, dbf1_.get(), this);
+  newTable_ = new TNewTableDialog(this, this);
   alterField_ = new TFieldChangeDialog(TFieldChangeDialog::fcAlter, this, dbf1_.get(), this);
   renameField_ = new TFieldChangeDialog(TFieldChangeDialog::fcRename, this, dbf1_.get(), this);
   removeField_ = new TRemoveFieldDialog(this, dbf1_.get(), this);
@@ -190,7 +192,7 @@ void TForm1::BuildMenus() {
   };
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-  later(file, "FileNewTable", "New Table");
+  AddCommand(file, QStringLiteral("FileNewTable"), QStringLiteral("New Table"), {}, [this] { ShowNewTable(false); });
   cmd(file, "FileOpen", "Open", Qt::Key_F2, &TForm1::OpenCommand);
   // Quick Open has no visible entry; its key belongs to the window.
   addAction(cmd(nullptr, "FileQuickOpen", "Quick Open", Qt::Key_F4, &TForm1::QuickOpenCommand));
@@ -268,7 +270,7 @@ void TForm1::BuildMenus() {
   cmd(column, "ColumnRemoveField", "Remove Field", {}, &TForm1::ShowRemoveField);
 
   QMenu* table = menuBar()->addMenu(QStringLiteral("Table"));
-  later(table, "TableNewTable", "New Table");
+  AddCommand(table, QStringLiteral("TableNewTable"), QStringLiteral("New Table"), {}, [this] { ShowNewTable(true); });
   table->addSeparator();
   cmd(table, "TableAddField", "Add Field", {}, &TForm1::ShowAddField);
   cmd(table, "TableAlterField", "Alter Field", {}, &TForm1::ShowAlterField);
@@ -330,7 +332,7 @@ void TForm1::BuildToolBar() {
       {"Table Info", QStyle::SP_MessageBoxInformation, "TableInfo", "ToolTableInfo"},
       {"Indexes", QStyle::SP_FileDialogListView, "IndexShow", "ToolIndexes"},
       {"Add Index", QStyle::SP_FileDialogNewFolder, "IndexCreate", "ToolAddIndex"},
-      {"New ", QStyle::SP_FileIcon, nullptr, "ToolNew"},
+      {"New ", QStyle::SP_FileIcon, "TableNewTable", "ToolNew"},
       {"Add Field", QStyle::SP_ArrowRight, "TableAddField", "ToolAddField"},
       {"Alter Field", QStyle::SP_BrowserReload, "TableAlterField", "ToolAlterField"},
       {"Delete", QStyle::SP_TrashIcon, "TableDeleteField", "ToolDelete"},
@@ -778,6 +780,10 @@ bool TForm1::ShowTab(int index) {
 void TForm1::OpenCommand() {
   const QString chosen = Ui().ChooseOpenFile(this, kOpenFilter);
   if (chosen.isEmpty()) return;
+  OpenInNewTab(chosen);
+}
+
+void TForm1::OpenInNewTab(const QString& chosen) {
   const int previous = tabs_->currentIndex();
   const int n = tabs_->count();
   SaveTabState();
@@ -1710,6 +1716,48 @@ bool TForm1::RemoveField(const QString& field) {
         }
       },
       QString());
+}
+
+// ---------------------------------------------------------------- new table
+
+void TForm1::ShowNewTable(bool clearFields) {
+  if (clearFields) newTable_->ClearFields();
+  Ui().ExecDialog(*newTable_);
+}
+
+bool TForm1::CreateNewTable(const QString& path, int level, const TDbfFieldDefs& defs) {
+  // The table is shown in a tab of its own; with none free it is not made.
+  if (tabs_->count() >= kMaxTabs) {
+    Ui().ShowError(this, QStringLiteral("Too many tables open (256)."));
+    return false;
+  }
+  const QFileInfo target(path);
+  const QString name = target.fileName();
+  if (target.exists()) {
+    if (dbf1_->Active() && target.absoluteFilePath() == ShownFilePath()) {
+      Ui().ShowError(this, QStringLiteral("%1 is the table shown here; close it before making a new table of that name.")
+                               .arg(name));
+      return false;
+    }
+    if (!Ui().Confirm(this, QStringLiteral("%1 exists. Replace it with a new, empty table?").arg(name))) return false;
+    // Another program that has it open keeps it.
+    TOsFile probe;
+    if (!probe.Open(path.toStdString(), true, TShareMode::kDenyWrite, false)) {
+      Ui().ShowError(this, QStringLiteral("%1 was not replaced: %2").arg(name, QString::fromStdString(probe.LastError())));
+      return false;
+    }
+  }
+  try {
+    TDbfTable table;
+    table.SetTableName(path.toStdString());
+    table.SetTableLevel(level);
+    table.CreateTable(&defs);
+  } catch (const std::exception& e) {
+    Ui().ShowError(this, QStringLiteral("The table was not created: ") + QString::fromUtf8(e.what()));
+    return false;
+  }
+  OpenInNewTab(target.absoluteFilePath());
+  return true;
 }
 
 }  // namespace norvale

@@ -42,6 +42,7 @@ class TQuickOpenDialog;
 class TSelectFieldDialog;
 class TSetTableTypeDialog;
 class TAddFieldDialog;
+class TNewTableDialog;
 class TFieldChangeDialog;
 class TRemoveFieldDialog;
 class TDbfFieldDefs;
@@ -87,6 +88,13 @@ class TForm1 : public QMainWindow {
 
   // --- commands, as the menus, keys and buttons run them
   void OpenCommand();
+  // Opens `path` in a new tab, as Open does once a file is chosen.
+  void OpenInNewTab(const QString& path);
+  // The new table designer; `clearFields` starts with an empty list.
+  void ShowNewTable(bool clearFields);
+  // Creates the table the designer laid out and opens it in a new tab;
+  // asks before replacing a file and refuses one another program has open.
+  bool CreateNewTable(const QString& path, int level, const TDbfFieldDefs& defs);
   void CloseCommand();
   void QuickOpenCommand();
   void TabSwitch(int index);
@@ -204,6 +212,7 @@ class TForm1 : public QMainWindow {
   TCreateIndexDialog* CreateIndexDialog() const { return createIndex_; }
   TIndexesDialog* IndexesDialog() const { return indexes_; }
   TAddFieldDialog* AddFieldDialog() const { return addField_; }
+  TNewTableDialog* NewTableDialog() const { return newTable_; }
   TFieldChangeDialog* AlterFieldDialog() const { return alterField_; }
   TFieldChangeDialog* RenameFieldDialog() const { return renameField_; }
   TRemoveFieldDialog* RemoveFieldDialog() const { return removeField_; }
@@ -321,6 +330,7 @@ class TForm1 : public QMainWindow {
   TCreateIndexDialog* createIndex_ = nullptr;
   TIndexesDialog* indexes_ = nullptr;
   TAddFieldDialog* addField_ = nullptr;
+  TNewTableDialog* newTable_ = nullptr;
   TFieldChangeDialog* alterField_ = nullptr;
   TFieldChangeDialog* renameField_ = nullptr;
   TRemoveFieldDialog* removeField_ = nullptr;

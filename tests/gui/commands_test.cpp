@@ -67,7 +67,7 @@ void TCommandsTest::NothingToActOnWithoutATable() {
   // Commands still to come say so, and stay off whatever is open.
   TTempDir dir;
   f.Open(WritePeople(dir));
-  for (const char* name : {"FileExport", "TableNewTable", "FilePrint", "ToolNew"}) {
+  for (const char* name : {"FileExport", "FileImport", "FilePrint", "ToolPrint"}) {
     QVERIFY2(!f.Enabled(name), name);
     QCOMPARE(f.Command(name)->toolTip(), QStringLiteral("Arrives with a later version"));
   }
