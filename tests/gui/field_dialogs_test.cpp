@@ -280,7 +280,18 @@ void TFieldDialogsTest::RemoveAsksAndKeepsTheLastField() {
   QVERIFY(!d->Remove());
   QCOMPARE(f.ui->log, QStringList{QStringLiteral("confirm: Are you sure you wish to delete the field column")});
   QCOMPARE(TableFiles(dir), before);
+  // A field an index uses stays, the index named.
+  QVERIFY(f.form->CreateIndex(QStringLiteral("BYAGE"), QStringLiteral("AGE"), false));
+  f.ui->log.clear();
+  f.Command("TableDeleteField")->trigger();
+  d->Field()->setCurrentIndex(d->Field()->findText(QStringLiteral("AGE")));
+  QVERIFY(!d->Remove());
+  QCOMPARE(f.ui->log, QStringList{QStringLiteral("error: The index BYAGE uses the field AGE: remove the index first.")});
   f.ui->confirmAnswer = true;
+  QVERIFY(f.form->RemoveIndex(QStringLiteral("BYAGE")));
+  f.ui->log.clear();
+  f.Command("TableDeleteField")->trigger();
+  d->Field()->setCurrentIndex(d->Field()->findText(QStringLiteral("AGE")));
   QVERIFY(d->Remove());
   QCOMPARE(f.form->Dbf1()->FieldCount(), 2);
   QCOMPARE(d->Field()->count(), 2);

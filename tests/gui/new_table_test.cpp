@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTest>
@@ -238,6 +239,21 @@ void TNewTableTest::AnExistingFileIsReplacedOnlyWhenFree() {
   QCOMPARE(f.ui->log.size(), 2);
   QVERIFY2(f.ui->log[1].startsWith(QStringLiteral("error: old.dbf was not replaced: ")), qPrintable(f.ui->log[1]));
   QCOMPARE(ReadFile(old), before);
+  // With every tab taken, no table is made that could not be shown.
+  {
+    TFixture full;
+    const std::string a = WritePeople(dir, "a.dbf");
+    for (int i = 0; i < TForm1::kMaxTabs; ++i) full.Open(a);
+    QCOMPARE(full.Tabs(), TForm1::kMaxTabs);
+    TNewTableDialog* nd = full.form->NewTableDialog();
+    nd->ClearFields();
+    Row(nd, QStringLiteral("CODE"), QStringLiteral("Text"), QStringLiteral("4"));
+    full.ui->saveFiles = QStringList{QString::fromStdString(dir.File("extra.dbf"))};
+    QVERIFY(!nd->Create());
+    QCOMPARE(full.ui->log, QStringList{QStringLiteral("error: Too many tables open (256).")});
+    QVERIFY(!QFile::exists(QString::fromStdString(dir.File("extra.dbf"))));
+    QCOMPARE(full.Tabs(), TForm1::kMaxTabs);
+  }
   // The table shown is not replaced under the viewer.
   f.Open(old);
   f.ui->log.clear();
