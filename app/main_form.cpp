@@ -1068,7 +1068,19 @@ struct TProgressScope {
   ~TProgressScope() { table_.OnProgress = nullptr; }
   TDbfTable& table_;
 };
+
+// The busy cursor for short work that has no progress to show.
+struct TWaitCursor {
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 }  // namespace
+
+void TForm1::RequireOpen() const {
+  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+}
 
 void TForm1::ApplyFilter() {
   if (!dbf1_->Active()) return;
@@ -1149,7 +1161,7 @@ void TForm1::SearchValue() {
 void TForm1::ChangeIndex() {
   const QString chosen = Ui().ChooseOpenFile(this, QStringLiteral("DBF Index|*.NDX"));
   if (chosen.isEmpty()) return;
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   dbf1_->CheckBrowseMode();
   const std::vector<std::string> before = dbf1_->GetIndexNames();
   dbf1_->OpenIndexFile(chosen.toStdString());
@@ -1221,9 +1233,9 @@ bool TForm1::ReopenShown(const std::vector<std::string>& indexFiles, const std::
   return dbf1_->Active();
 }
 
-bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop,
-                                bool forgetView) {
-  if (!shownInfo_ || !dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+bool TForm1::WithExclusiveTable(const std::function<void()>& work, bool fromTop, bool forgetView) {
+  if (!shownInfo_) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   dbf1_->CheckBrowseMode();
   TDBFInfo* record = shownInfo_;
   SaveTabState();
@@ -1252,12 +1264,12 @@ bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   } catch (const EAbort&) {
     // Cancelled: the work left the table as it was.
   } catch (const std::exception& e) {
-    failure = where + QString::fromUtf8(e.what());
+    failure = QString::fromUtf8(e.what());
   }
   try {
     dbf1_->Close();
   } catch (const std::exception& e) {
-    if (failure.isEmpty()) failure = where + QString::fromUtf8(e.what());
+    if (failure.isEmpty()) failure = QString::fromUtf8(e.what());
   }
   dbf1_->SetExclusive(false);
   if (done && fromTop) record->RecNo = 0;
@@ -1275,23 +1287,25 @@ bool TForm1::WithExclusiveTable(const QString& where, const std::function<void()
   return done && failure.isEmpty() && reopened;
 }
 
+bool TForm1::WithExclusiveProgress(const QString& label, const std::function<void()>& work, bool fromTop) {
+  return WithExclusiveTable(
+      [&] {
+        TLongWork progressDialog(this, label, dbf1_->DbfFile()->RecordCount());
+        TProgressScope progress(*dbf1_, progressDialog);
+        work();
+      },
+      fromTop);
+}
+
 void TForm1::PackCommand() {
   if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Pack Table?"))) return;
-  WithExclusiveTable(
-      QString(),
-      [this] {
-        TLongWork work(this, QStringLiteral("Packing %1 ...").arg(QFileInfo(shownPath_).fileName()),
-                       dbf1_->DbfFile()->RecordCount());
-        TProgressScope progress(*dbf1_, work);
-        dbf1_->Pack();
-      },
-      true);
+  WithExclusiveProgress(QStringLiteral("Packing %1 ...").arg(QFileInfo(shownPath_).fileName()), [this] { dbf1_->Pack(); },
+                        true);
 }
 
 void TForm1::ZapCommand() {
   if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Zap Table (Delete all)?"))) return;
   WithExclusiveTable(
-      QString(),
       [this] {
         TLongWork work(this, QStringLiteral("Emptying %1 ...").arg(QFileInfo(shownPath_).fileName()), 0);
         work.Uncancellable();
@@ -1302,26 +1316,18 @@ void TForm1::ZapCommand() {
 
 void TForm1::ReindexCommand() {
   if (!dbf1_->Active() || !Ui().Confirm(this, QStringLiteral("Reindex?"))) return;
-  WithExclusiveTable(
-      QString(),
-      [this] {
-        TLongWork work(this, QStringLiteral("Rebuilding the indexes of %1 ...").arg(QFileInfo(shownPath_).fileName()),
-                       dbf1_->DbfFile()->RecordCount());
-        TProgressScope progress(*dbf1_, work);
-        dbf1_->RebuildIndexes();
-      },
-      false);
+  RegenerateIndexes();
 }
 
 // ---------------------------------------------------------------- counts
 
 void TForm1::RecordCountCommand() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   Ui().ShowMessage(this, QStringLiteral("Count: ") + QString::number(dbf1_->RecordCount()));
 }
 
 void TForm1::VisualCountCommand() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   dbf1_->CheckBrowseMode();
   int64_t count = 0;
   {
@@ -1333,7 +1339,7 @@ void TForm1::VisualCountCommand() {
 }
 
 void TForm1::RecordSizeCommand() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   Ui().ShowMessage(this, QStringLiteral("Size: ") + QString::number(dbf1_->DbfFile()->RecordSize()));
 }
 
@@ -1347,7 +1353,7 @@ QString TForm1::FieldValueText(TField& field) const {
 }
 
 void TForm1::CopyColumn() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const std::string name = dbf1_->Fields(grid_->SelectedColumn()).FieldName();
   dbf1_->CheckBrowseMode();
   QString lines;
@@ -1361,7 +1367,7 @@ void TForm1::CopyColumn() {
 }
 
 void TForm1::CopyRow() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QString lines;
   for (int column : grid_->ColumnsInOrder(false))
@@ -1371,13 +1377,13 @@ void TForm1::CopyRow() {
 }
 
 void TForm1::CopyFieldValue() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   QGuiApplication::clipboard()->setText(FieldValueText(dbf1_->Fields(grid_->SelectedColumn())) +
                                         QStringLiteral("\r\n"));
 }
 
 void TForm1::ExportToCsv() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const QString path = Ui().ChooseSaveFile(this, QStringLiteral("CSV Text File|*.TXT"));
   if (path.isEmpty()) return;
   std::vector<std::string> fields;
@@ -1476,7 +1482,7 @@ void TForm1::ShowIndexes() {
 }
 
 bool TForm1::CreateIndex(const QString& name, const QString& expression, bool descending) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   if (name.isEmpty()) {
     Ui().ShowError(this, QStringLiteral("Give the index a name."));
     return false;
@@ -1504,29 +1510,20 @@ bool TForm1::CreateIndex(const QString& name, const QString& expression, bool de
   }
   if (exists && !Ui().Confirm(this, QStringLiteral("Index \"%1\" exists. Build it anew from \"%2\"?").arg(name, expression)))
     return false;
-  const bool created = WithExclusiveTable(
-      QString(),
-      [&] {
-        TLongWork work(this, QStringLiteral("Creating index %1 ...").arg(name), dbf1_->DbfFile()->RecordCount());
-        TProgressScope progress(*dbf1_, work);
-        dbf1_->AddIndex(name.toStdString(), expression.toStdString(), descending ? ixDescending : 0);
-      },
-      false);
+  const bool created = WithExclusiveProgress(
+      QStringLiteral("Creating index %1 ...").arg(name),
+      [&] { dbf1_->AddIndex(name.toStdString(), expression.toStdString(), descending ? ixDescending : 0); }, false);
   if (created) Ui().ShowMessage(this, QStringLiteral("Index created"));
   return created;
 }
 
 bool TForm1::RemoveIndex(const QString& name) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   if (!Ui().Confirm(this, QStringLiteral("Are you sure you wish to delete the Index \"") + name + QLatin1Char('"')))
     return false;
   return WithExclusiveTable(
-      QString(),
       [&] {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        struct TRestore {
-          ~TRestore() { QApplication::restoreOverrideCursor(); }
-        } restore;
+        TWaitCursor busy;
         if (!dbf1_->DeleteIndex(name.toStdString()))
           throw EDbfError("There is no index \"" + name.toStdString() + "\" on this table.");
       },
@@ -1534,16 +1531,9 @@ bool TForm1::RemoveIndex(const QString& name) {
 }
 
 bool TForm1::RegenerateIndexes() {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
-  return WithExclusiveTable(
-      QString(),
-      [this] {
-        TLongWork work(this, QStringLiteral("Rebuilding the indexes of %1 ...").arg(QFileInfo(shownPath_).fileName()),
-                       dbf1_->DbfFile()->RecordCount());
-        TProgressScope progress(*dbf1_, work);
-        dbf1_->RebuildIndexes();
-      },
-      false);
+  RequireOpen();
+  return WithExclusiveProgress(QStringLiteral("Rebuilding the indexes of %1 ...").arg(QFileInfo(shownPath_).fileName()),
+                               [this] { dbf1_->RebuildIndexes(); }, false);
 }
 
 // ---------------------------------------------------------------- field changes
@@ -1577,17 +1567,13 @@ void TForm1::ShowRemoveField() {
 }
 
 bool TForm1::RestructureShown(const std::function<void(TDbfFieldDefs&)>& change, const QString& done) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   TDbfFieldDefs defs;
   CopyFieldDefs(*dbf1_, defs);
   change(defs);
   const bool changed = WithExclusiveTable(
-      QString(),
       [&] {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        struct TRestore {
-          ~TRestore() { QApplication::restoreOverrideCursor(); }
-        } restore;
+        TWaitCursor busy;
         dbf1_->Close();
         dbf1_->Restructure(defs, false);
       },
@@ -1603,7 +1589,7 @@ int TForm1::ShownFieldIndex(const QString& field) const {
 }
 
 bool TForm1::AddField(const QString& name, const QString& typeName, const QString& sizeText) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const int level = dbf1_->TableLevel();
   TDbfFieldDefs current;
   CopyFieldDefs(*dbf1_, current);
@@ -1627,7 +1613,7 @@ bool TForm1::AddField(const QString& name, const QString& typeName, const QStrin
 }
 
 bool TForm1::AlterField(const QString& field, const QString& typeName, const QString& sizeText) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const int at = ShownFieldIndex(field);
   if (at < 0) return false;
   const TFieldType type = AlterType(typeName);
@@ -1672,7 +1658,7 @@ bool TForm1::AlterField(const QString& field, const QString& typeName, const QSt
 }
 
 bool TForm1::RenameField(const QString& field, const QString& newName) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const int at = ShownFieldIndex(field);
   if (at < 0) return false;
   TDbfFieldDefs current;
@@ -1690,7 +1676,7 @@ bool TForm1::RenameField(const QString& field, const QString& newName) {
 }
 
 bool TForm1::RemoveField(const QString& field) {
-  if (!dbf1_->Active()) throw EDbfError("Cannot perform this operation on a closed dataset");
+  RequireOpen();
   const int at = ShownFieldIndex(field);
   if (at < 0) return false;
   QString problem;

@@ -254,10 +254,13 @@ class TForm1 : public QMainWindow {
   void SelectTabQuietly(int index);
   // Runs `work` on the shown table opened exclusively, then shows it shared
   // again where it was (also when the work failed, which is then said, or
-  // was cancelled). `where` says what a failure message starts with. True
-  // when the work was done and the table is shown again.
-  bool WithExclusiveTable(const QString& where, const std::function<void()>& work, bool fromTop,
-                          bool forgetView = false);
+  // was cancelled). True when the work was done and the table is shown
+  // again.
+  bool WithExclusiveTable(const std::function<void()>& work, bool fromTop, bool forgetView = false);
+  // The same, with the progress dialog `label` fed by the table's reports.
+  bool WithExclusiveProgress(const QString& label, const std::function<void()>& work, bool fromTop);
+  // Raises the closed-dataset error while Dbf1 is closed.
+  void RequireOpen() const;
   // Rewrites the shown table with its fields as `change` leaves a copy of
   // them; says `done` after. False when it failed (which is then said).
   bool RestructureShown(const std::function<void(TDbfFieldDefs&)>& change, const QString& done);
