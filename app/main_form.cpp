@@ -51,7 +51,6 @@ namespace norvale {
 namespace {
 const QString kProduct = QStringLiteral("Norvale");
 const QString kOpenFilter = QStringLiteral("DBF Files|*.DBF|All Files|*.*");
-const QString kLater = QStringLiteral("Arrives with a later version");
 
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -171,24 +170,12 @@ QAction* TForm1::AddCommand(QMenu* menu, const QString& name, const QString& cap
   return action;
 }
 
-QAction* TForm1::AddLater(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key) {
-  auto* action = new QAction(caption, this);
-  action->setObjectName(name);
-  if (!key.isEmpty()) action->setShortcut(key);
-  action->setEnabled(false);
-  action->setToolTip(kLater);
-  if (menu) menu->addAction(action);
-  return action;
-}
 
 QAction* TForm1::Action(const QString& name) const { return findChild<QAction*>(name); }
 
 void TForm1::BuildMenus() {
   auto cmd = [this](QMenu* menu, const char* name, const char* caption, QKeySequence key, void (TForm1::*f)()) {
     return AddCommand(menu, QString::fromUtf8(name), QString::fromUtf8(caption), key, [this, f] { (this->*f)(); });
-  };
-  auto later = [this](QMenu* menu, const char* name, const char* caption, QKeySequence key = {}) {
-    return AddLater(menu, QString::fromUtf8(name), QString::fromUtf8(caption), key);
   };
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
@@ -198,12 +185,12 @@ void TForm1::BuildMenus() {
   addAction(cmd(nullptr, "FileQuickOpen", "Quick Open", Qt::Key_F4, &TForm1::QuickOpenCommand));
   cmd(file, "FileClose", "Close", {}, &TForm1::CloseCommand);
   file->addSeparator();
-  later(file, "FileImport", "Import");
-  later(file, "FileExport", "Export");
+  cmd(file, "FileImport", "Import", {}, &TForm1::ImportCommand);
+  cmd(file, "FileExport", "Export", {}, &TForm1::ExportCommand);
   cmd(file, "FileExportCsv", "Export to CSV", {}, &TForm1::ExportToCsv);
   file->addSeparator();
-  later(file, "FilePrint", "Print", QKeySequence(Qt::CTRL | Qt::Key_P));
-  later(file, "FilePrintPreview", "Print Preview");
+  cmd(file, "FilePrint", "Print", QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::PrintCommand);
+  cmd(file, "FilePrintPreview", "Print Preview", {}, &TForm1::PrintPreviewCommand);
   file->addSeparator();
   AddCommand(file, QStringLiteral("FileExit"), QStringLiteral("Exit"), Qt::Key_F10, [this] { close(); });
 
@@ -299,7 +286,7 @@ void TForm1::BuildMenus() {
   gridMenu_->addAction(gotoColumn);
   gridMenu_->addSeparator();
   gridMenu_->addAction(formView);
-  later(gridMenu_, "GridPrintRecord", "Print Record");
+  cmd(gridMenu_, "GridPrintRecord", "Print Record", {}, &TForm1::PrintRecordCommand);
   gridMenu_->addSeparator();
   gridMenu_->addAction(editMemo);
   // The grid's entry has the short caption; it is the same command.
@@ -322,7 +309,7 @@ void TForm1::BuildToolBar() {
   struct TButton {
     const char* caption;
     QStyle::StandardPixmap icon;
-    const char* action;  // the command it runs; null for one still to come
+    const char* action;  // the command it runs
     const char* name;
   };
   const TButton buttons[] = {
@@ -339,9 +326,9 @@ void TForm1::BuildToolBar() {
       {"Rename", QStyle::SP_FileLinkIcon, "TableRenameField", "ToolRename"},
       {"Columns", QStyle::SP_FileDialogDetailedView, "ViewColumns", "ToolColumns"},
       {"Resize All", QStyle::SP_MediaSeekForward, "ViewResizeAll", "ToolResizeAll"},
-      {"Export", QStyle::SP_DialogSaveButton, nullptr, "ToolExport"},
-      {"Import", QStyle::SP_ArrowDown, nullptr, "ToolImport"},
-      {"Print", QStyle::SP_FileDialogInfoView, nullptr, "ToolPrint"},
+      {"Export", QStyle::SP_DialogSaveButton, "FileExport", "ToolExport"},
+      {"Import", QStyle::SP_ArrowDown, "FileImport", "ToolImport"},
+      {"Print", QStyle::SP_FileDialogInfoView, "FilePrintPreview", "ToolPrint"},
       {"Exit ", QStyle::SP_DialogCloseButton, "FileExit", "ToolExit"},
   };
   for (const TButton& b : buttons) {
@@ -349,12 +336,10 @@ void TForm1::BuildToolBar() {
     const QString name = QString::fromUtf8(b.name);
     if (name == QLatin1String("ToolForm")) {
       action = AddCommand(nullptr, name, QString::fromUtf8(b.caption), {}, [this] { FormCommand(); });
-    } else if (b.action) {
+    } else {
       QAction* source = Action(QString::fromUtf8(b.action));
       action = AddCommand(nullptr, name, QString::fromUtf8(b.caption), {}, [source] { source->trigger(); });
       connect(source, &QAction::changed, action, [source, action] { action->setEnabled(source->isEnabled()); });
-    } else {
-      action = AddLater(nullptr, name, QString::fromUtf8(b.caption));
     }
     action->setIcon(s->standardIcon(b.icon));
     if (name == QLatin1String("ToolColumns")) action->setToolTip(QStringLiteral("Show / Hide Columns"));
@@ -667,6 +652,11 @@ void TForm1::UpdateCommands() {
       {"GridCopyRow", records},
       {"GridCopyValue", records},
       {"FileExportCsv", active},
+      {"FileExport", active},
+      {"FileImport", writable},
+      {"FilePrint", active},
+      {"FilePrintPreview", active},
+      {"GridPrintRecord", records},
   };
   for (const auto& rule : rules) Action(QString::fromUtf8(rule.name))->setEnabled(rule.enabled);
   codePageMenu_->setEnabled(active);

@@ -19,6 +19,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPrinter;
 class QSplitter;
 class QTabBar;
 class QToolBar;
@@ -36,6 +37,7 @@ class TField;
 class TDbfGridModel;
 class TDropDownCombo;
 class TFormView;
+class TImportWizard;
 class TLocateDialog;
 class TMemoEditor;
 class TQuickOpenDialog;
@@ -141,6 +143,12 @@ class TForm1 : public QMainWindow {
   void CopyRow();
   void CopyFieldValue();
   void ExportToCsv();
+  // --- export, import and the reports (main_form_output.cpp, main_form_import.cpp)
+  void ExportCommand();
+  void ImportCommand();
+  void PrintCommand();
+  void PrintPreviewCommand();
+  void PrintRecordCommand();
   // --- index windows and the work they ask for
   void ShowCreateIndex();
   void ShowIndexes();
@@ -232,7 +240,6 @@ class TForm1 : public QMainWindow {
   void InstallTableHandlers();
   QAction* AddCommand(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
                       std::function<void()> handler);
-  QAction* AddLater(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
   void UnbindPanelMemo();
   void UpdateStatusLabels();
   void UpdateRecordLabel();
@@ -261,6 +268,14 @@ class TForm1 : public QMainWindow {
   bool WithExclusiveProgress(const QString& label, const std::function<void()>& work, bool fromTop);
   // Raises the closed-dataset error while Dbf1 is closed.
   void RequireOpen() const;
+  // The grid's visible columns in column order, with their widths; false
+  // (after saying so) when none is visible.
+  bool ShownColumns(std::vector<std::string>& fields, std::vector<int>& widths) const;
+  QString ReportTitle() const;
+  // The grid report of the rows the grid shows, or the record report of the
+  // current record, painted on `printer`.
+  void PaintReport(QPrinter& printer, bool currentRecordOnly);
+  void ShowPreview(bool currentRecordOnly);
   // Rewrites the shown table with its fields as `change` leaves a copy of
   // them; says `done` after. False when it failed (which is then said).
   bool RestructureShown(const std::function<void(TDbfFieldDefs&)>& change, const QString& done);
@@ -327,6 +342,7 @@ class TForm1 : public QMainWindow {
   TQuickOpenDialog* quickOpen_ = nullptr;
   TColumnsDialog* columnsDialog_ = nullptr;
   TFormView* formView_ = nullptr;
+  TImportWizard* importWizard_ = nullptr;
   TMemoEditor* memoEditor_ = nullptr;
   TLocateDialog* locateDialog_ = nullptr;
   TTableInfoDialog* tableInfo_ = nullptr;

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QInputDialog>
@@ -51,6 +53,20 @@ QString TUiServices::ChooseOpenFile(QWidget* parent, const QString& filter) {
 
 QString TUiServices::ChooseSaveFile(QWidget* parent, const QString& filter) {
   return QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"), QString(), QtFileFilter(filter));
+}
+
+QString TUiServices::ChooseSaveFileType(QWidget* parent, const QString& filter, int& type) {
+  const QStringList types = QtFileFilter(filter).split(QStringLiteral(";;"));
+  QString chosen;
+  const QString path =
+      QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"), QString(), types.join(QStringLiteral(";;")), &chosen);
+  type = static_cast<int>(types.indexOf(chosen)) + 1;
+  return path;
+}
+
+bool TUiServices::SetUpPrinter(QWidget* parent, QPrinter& printer) {
+  QPrintDialog dialog(&printer, parent);
+  return dialog.exec() == QDialog::Accepted;
 }
 
 void TUiServices::ServeProgress(QProgressDialog&, int64_t) {}

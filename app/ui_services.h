@@ -17,6 +17,7 @@
 #include <QUrl>
 
 class QDialog;
+class QPrinter;
 class QProgressDialog;
 class QWidget;
 
@@ -39,6 +40,11 @@ class TUiServices {
   virtual QString ChooseOpenFile(QWidget* parent, const QString& filter);
   // The file-save dialog; empty when cancelled.
   virtual QString ChooseSaveFile(QWidget* parent, const QString& filter);
+  // The same, telling which of the filter's types was chosen: `type` goes
+  // out as its position from 1, or 0 when none was.
+  virtual QString ChooseSaveFileType(QWidget* parent, const QString& filter, int& type);
+  // The print dialog for `printer`; false when cancelled.
+  virtual bool SetUpPrinter(QWidget* parent, QPrinter& printer);
   // Called each time long work serves events while its progress dialog
   // is up (shown or not yet); `done` is the work's own count.
   virtual void ServeProgress(QProgressDialog& dialog, int64_t done);

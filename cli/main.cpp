@@ -6,6 +6,8 @@
 
 #include "cli/cli_messages.h"
 #include "cli/create_command.h"
+#include "cli/export_command.h"
+#include "cli/import_command.h"
 #include "cli/index_command.h"
 #include "cli/order_dump.h"
 #include "cli/record_writer.h"
@@ -33,6 +35,8 @@ constexpr const char* kUsage =
     "       norvale-cli create TABLE --fields \"NAME C(30), AMOUNT N(12,2), BORN D, NOTE M\" [--level 3|4|7|25]\n"
     "                  [--codepage CP]\n"
     "       norvale-cli pack TABLE | zap TABLE | restructure TABLE --fields \"...\" [--pack] (norvale-cli pack --help)\n"
+    "       norvale-cli export TABLE OUT [--format txt|pdf|xls|...] [--where EXPR] [--order TAG] [--fields A,B]\n"
+    "       norvale-cli import TABLE SOURCE [--format csv|txt|dbf|xlsx] [--dry-run] (norvale-cli import --help)\n"
     "  CP: a code page number (866, 1251, 65001) or name (cp866, UTF-8, ISO-8859-2)\n";
 
 struct TArguments {
@@ -161,6 +165,8 @@ int Run(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "index") == 0 || std::strcmp(argv[1], "reindex") == 0))
     return RunIndexCommand(argc, argv);
   if (argc >= 2 && std::strcmp(argv[1], "create") == 0) return RunCreateCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "export") == 0) return RunExportCommand(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "import") == 0) return RunImportCommand(argc, argv);
   if (argc >= 2 && (std::strcmp(argv[1], "pack") == 0 || std::strcmp(argv[1], "zap") == 0 ||
                     std::strcmp(argv[1], "restructure") == 0))
     return RunRewriteCommand(argc, argv);

@@ -1,6 +1,10 @@
 #include "app/dialogs/form_view.h"
 
 #include <QCloseEvent>
+#include <QPainter>
+#include <QPrinter>
+
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +18,7 @@
 #include "app/grid_model.h"
 #include "app/ui_services.h"
 #include "dataset/dbf_table.h"
+#include "engine/exceptions.h"
 
 namespace norvale {
 
@@ -40,6 +45,21 @@ int ValueWidth(const TField& field, const QFontMetrics& metrics) {
 }
 }  // namespace
 
+void TFormView::PrintImage() {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(windowTitle());
+  if (!Ui().SetUpPrinter(this, printer)) return;
+  QPainter painter;
+  if (!painter.begin(&printer)) throw EDbfError("Cannot print: the printer could not be started.");
+  // The window's image, as large as the page allows and never distorted.
+  const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+  const QRect area(QPoint(0, 0), page.size());
+  const double scale = std::min(double(area.width()) / width(), double(area.height()) / height());
+  painter.scale(scale, scale);
+  render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.end();
+}
+
 TFormView::TFormView(TDataSource* source, QWidget* parent) : QDialog(parent, Qt::Window), source_(source) {
   setWindowTitle(QStringLiteral("Form View"));
   setObjectName(QStringLiteral("FormView"));
@@ -57,8 +77,9 @@ TFormView::TFormView(TDataSource* source, QWidget* parent) : QDialog(parent, Qt:
   navigator_->SetDataSource(source);
   top->addWidget(navigator_);
   auto* print = new QPushButton(QStringLiteral("\U0001F5B6"), page);
-  print->setToolTip(QStringLiteral("Print (arrives with printing)"));
-  print->setEnabled(false);
+  print->setToolTip(QStringLiteral("Print"));
+  print->setObjectName(QStringLiteral("FormPrint"));
+  connect(print, &QPushButton::clicked, this, [this] { RunGuarded(this, [this] { PrintImage(); }); });
   top->addWidget(print);
   auto* close = new QPushButton(QStringLiteral("\u2716"), page);
   close->setToolTip(QStringLiteral("Close"));

@@ -26,6 +26,8 @@ class TFormView : public QDialog {
   bool HasEditors() const;
   QWidget* ScrollBox() const { return box_; }
   TDBNavigator* Navigator() const { return navigator_; }
+  // Prints the window's image on a printer the person chooses.
+  void PrintImage();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

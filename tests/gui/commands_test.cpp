@@ -64,12 +64,15 @@ void TCommandsTest::NothingToActOnWithoutATable() {
   QVERIFY(!f.Enabled("FileClose"));
   QVERIFY(f.Enabled("ViewShowDeleted"));
   QVERIFY(f.Enabled("FileOpen"));
-  // Commands still to come say so, and stay off whatever is open.
+  // Export, Import and the reports need a table, and none still waits for a later version.
+  const char* const output[] = {"FileExport", "FileImport", "FilePrint", "FilePrintPreview", "ToolExport",
+                                "ToolImport", "ToolPrint"};
+  for (const char* name : output) QVERIFY2(!f.Enabled(name), name);
   TTempDir dir;
   f.Open(WritePeople(dir));
-  for (const char* name : {"FileExport", "FileImport", "FilePrint", "ToolPrint"}) {
-    QVERIFY2(!f.Enabled(name), name);
-    QCOMPARE(f.Command(name)->toolTip(), QStringLiteral("Arrives with a later version"));
+  for (const char* name : output) {
+    QVERIFY2(f.Enabled(name), name);
+    QVERIFY2(f.Command(name)->toolTip() != QStringLiteral("Arrives with a later version"), name);
   }
   for (const char* name : kTableCommands) QVERIFY2(f.Enabled(name), name);
   QVERIFY(f.Enabled("FileClose"));

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QPrinter>
 #include <QProgressDialog>
 #include <QStringList>
 #include <QTabBar>
@@ -29,6 +30,9 @@ class TScriptedUi : public TUiServices {
   QStringList texts;  // answers of text questions, in turn; empty = cancel
   QStringList saveFiles;  // answers of the save dialog, in turn; empty = cancel
   QStringList saveFilters;  // the filters the save dialog was shown with
+  QList<int> saveTypes;     // the type chosen with each save answer, from 1; 1 when none is left
+  QString printTo;          // the PDF file the print dialog "prints" to; empty = cancel
+  int printDialogs = 0;
   // Called each time long work serves the window; may press Cancel.
   std::function<void(QProgressDialog&, int64_t)> onProgress;
   int progressServed = 0;
@@ -53,6 +57,18 @@ class TScriptedUi : public TUiServices {
   QString ChooseSaveFile(QWidget*, const QString& filter) override {
     saveFilters << filter;
     return saveFiles.isEmpty() ? QString() : saveFiles.takeFirst();
+  }
+  QString ChooseSaveFileType(QWidget*, const QString& filter, int& type) override {
+    saveFilters << filter;
+    type = saveTypes.isEmpty() ? 1 : saveTypes.takeFirst();
+    return saveFiles.isEmpty() ? QString() : saveFiles.takeFirst();
+  }
+  bool SetUpPrinter(QWidget*, QPrinter& printer) override {
+    ++printDialogs;
+    if (printTo.isEmpty()) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(printTo);
+    return true;
   }
   void ServeProgress(QProgressDialog& dialog, int64_t done) override {
     ++progressServed;

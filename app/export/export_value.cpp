@@ -1,0 +1,77 @@
+#include "app/export/export_value.h"
+
+namespace norvale {
+
+namespace {
+void Pad(std::string& out, int v, int width) {
+  std::string digits = std::to_string(v < 0 ? -v : v);
+  if (v < 0) out += '-';
+  for (size_t i = digits.size(); i < static_cast<size_t>(width); ++i) out += '0';
+  out += digits;
+}
+}  // namespace
+
+std::string ExportDateText(const TExportValue& v) {
+  std::string out;
+  Pad(out, v.day, 2);
+  out += '/';
+  Pad(out, v.month, 2);
+  out += '/';
+  Pad(out, v.year, 4);
+  return out;
+}
+
+std::string ExportTimeText(const TExportValue& v) {
+  std::string out;
+  Pad(out, v.hour, 2);
+  out += ':';
+  Pad(out, v.minute, 2);
+  out += ':';
+  Pad(out, v.second, 2);
+  return out;
+}
+
+std::string ExportDateTimeText(const TExportValue& v) { return ExportDateText(v) + ' ' + ExportTimeText(v); }
+
+std::string ExportLogicalText(const TExportValue& v) { return v.logical ? "True" : "False"; }
+
+std::string ExportGroupedNumber(const std::string& plain) {
+  size_t start = (!plain.empty() && (plain[0] == '-' || plain[0] == '+')) ? 1 : 0;
+  size_t end = start;
+  while (end < plain.size() && plain[end] >= '0' && plain[end] <= '9') ++end;
+  // Exponent forms and anything that is not a plain number stay as they are.
+  if (end == start || (end < plain.size() && plain[end] != '.')) return plain;
+  std::string out = plain.substr(0, start);
+  const size_t digits = end - start;
+  for (size_t i = 0; i < digits; ++i) {
+    if (i > 0 && (digits - i) % 3 == 0) out += ',';
+    out += plain[start + i];
+  }
+  out += plain.substr(end);
+  return out;
+}
+
+std::string ExportDisplayText(const TExportColumn& column, const TExportValue& v, bool grouped) {
+  if (v.null) return {};
+  switch (column.kind) {
+    case TExportKind::Integer:
+    case TExportKind::Number:
+      return grouped ? ExportGroupedNumber(v.text) : v.text;
+    case TExportKind::Date:
+      return ExportDateText(v);
+    case TExportKind::DateTime:
+      return ExportDateTimeText(v);
+    case TExportKind::Time:
+      return ExportTimeText(v);
+    case TExportKind::Logical:
+      return ExportLogicalText(v);
+    case TExportKind::Binary:
+      return {};
+    case TExportKind::Text:
+    case TExportKind::Memo:
+      break;
+  }
+  return v.text;
+}
+
+}  // namespace norvale
