@@ -1,5 +1,6 @@
 #include "cli/export_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -116,20 +117,28 @@ int RunExportCommand(int argc, char** argv) {
     table.SetShowDeleted(deleted);
     // The same conditions as dump --where: "*" wildcards, without letter case.
     table.SetFilterOptions(foCaseInsensitive);
+    table.Open();
+    // Set on the open table, so that a condition that does not compile is
+    // refused before anything is written.
     if (hasWhere) {
       try {
         table.SetFilter(where);
+        table.SetFiltered(true);
       } catch (const std::exception& e) {
         throw EDbfError(std::string(msg::kFilterError) + e.what());
       }
-      table.SetFiltered(true);
     }
-    table.Open();
-    if (!indexFile.empty()) table.OpenIndexFile(indexFile);
+    std::string opened;
+    if (!indexFile.empty()) {
+      const std::vector<std::string> before = table.GetIndexNames();
+      table.OpenIndexFile(indexFile);
+      for (const std::string& name : table.GetIndexNames())
+        if (std::find(before.begin(), before.end(), name) == before.end()) opened = name;
+    }
     if (!order.empty()) {
       table.SetIndexName(order);
-    } else if (!indexFile.empty()) {
-      table.SetIndexName(std::filesystem::path(indexFile).stem().string());
+    } else if (!opened.empty()) {
+      table.SetIndexName(opened);
     }
     TExportJob job;
     job.format = info->format;

@@ -17,10 +17,11 @@ namespace {
 
 constexpr const char* kImportUsage =
     "usage: norvale-cli import TABLE SOURCE [--format csv|txt|dbf|xlsx] [--dry-run]\n"
-    "                  [--separator C|tab] [--quote C|none] [--no-header] [--encoding NAME]\n"
+    "                  [--separator C|tab] [--quote C|none] [--no-header] [--encoding NAME] [--index FILE.NDX ...]\n"
     "Every row is converted and checked first; when any would be rejected, their row numbers are\n"
     "listed and nothing is imported. Columns are matched to fields by name, else by position.\n"
-    "--dry-run stops after the check.\n";
+    "--dry-run stops after the check. The production index is kept current; name the table's\n"
+    "single-index files with --index so that they are too.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "norvale-cli: %s\n%s", message.c_str(), kImportUsage);
@@ -44,13 +45,14 @@ int RunImportCommand(int argc, char** argv) {
   std::vector<std::string> positional;
   TSourceChoice source;
   bool dryRun = false;
+  std::vector<std::string> indexFiles;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kImportUsage, stdout);
       return 0;
     }
-    if (arg == "--format" || arg == "--separator" || arg == "--quote" || arg == "--encoding") {
+    if (arg == "--format" || arg == "--separator" || arg == "--quote" || arg == "--encoding" || arg == "--index") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       const std::string value = argv[++i];
       if (arg == "--format") {
@@ -73,6 +75,8 @@ int RunImportCommand(int argc, char** argv) {
         } else {
           return UsageError("--quote is one character or \"none\"");
         }
+      } else if (arg == "--index") {
+        indexFiles.push_back(value);
       } else {
         source.csv.encoding = value;
       }
@@ -96,6 +100,7 @@ int RunImportCommand(int argc, char** argv) {
   try {
     TImportTarget target;
     target.table = tablePath;
+    target.indexFiles = indexFiles;
     std::vector<int> mapping;
     TImportCheck check;
     {
@@ -103,6 +108,8 @@ int RunImportCommand(int argc, char** argv) {
       table.SetReadOnly(true);
       table.SetTableName(tablePath);
       table.Open();
+      // A file that does not open stops the import before the check.
+      for (const std::string& index : indexFiles) table.OpenIndexFile(index);
       target.codePage = table.CodePage();
       std::unique_ptr<TImportSource> rows = OpenSource(source);
       std::vector<std::string> fields;

@@ -58,7 +58,10 @@ const TExportFormatInfo& ExportFormatInfo(TExportFormat format) {
 TExportSettings ExportSettingsFor(TExportFormat format, const std::string& title) {
   TExportSettings settings;
   settings.title = title;
-  settings.titleLine = format == TExportFormat::Csv || format == TExportFormat::Html;
+  // XLSX is no type of the old dialog: it gets the header row a sheet is
+  // expected to have today, which also lets it come back in by import.
+  settings.titleLine =
+      format == TExportFormat::Csv || format == TExportFormat::Html || format == TExportFormat::Xlsx;
   return settings;
 }
 

@@ -327,7 +327,13 @@ bool TImportConverter::Convert(const std::vector<TImportCell>& row, int64_t rowN
         break;
       }
       case TTargetKind::Memo:
-        t.text = std::move(text);
+        // dBASE and FoxPro memos break lines with CR LF; spreadsheets and
+        // many text files bring bare LFs.
+        t.text.clear();
+        for (size_t k = 0; k < text.size(); ++k) {
+          if (text[k] == '\n' && (k == 0 || text[k - 1] != '\r')) t.text += '\r';
+          t.text += text[k];
+        }
         break;
       case TTargetKind::Number:
       case TTargetKind::Integer: {

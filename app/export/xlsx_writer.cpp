@@ -86,7 +86,9 @@ TCellText CleanCellText(const std::string& in, size_t maxUnits, bool guardEscape
     } else if (cp == 0xFFFE || cp == 0xFFFF) {
       replace = true;
     }
-    if (cp == 0 && !replace) {
+    // A cell's line break is LF, as Excel writes it; a CR before one would
+    // come back as a visible "_x000D_" in most readers.
+    if ((cp == 0 || (cp == '\r' && i + 1 < in.size() && in[i + 1] == '\n')) && !replace) {
       i += n;
       continue;
     }
@@ -119,7 +121,7 @@ bool NeedsCleaning(const std::string& s, size_t maxUnits) {
   if (s.size() > maxUnits) return true;
   for (char c : s) {
     const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x80 || b == 0 || b == '_') return true;
+    if (b >= 0x80 || b == 0 || b == '_' || b == '\r') return true;
   }
   return false;
 }

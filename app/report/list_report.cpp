@@ -35,8 +35,9 @@ bool RightAligned(const TExportColumn& column) {
 int ValueChars(const TExportColumn& column) {
   switch (column.kind) {
     case TExportKind::Memo: return 30;
-    case TExportKind::Integer: return column.fieldType == 'I' ? 11 : column.length;
-    case TExportKind::Number: return column.length + column.length / 3;  // room for the grouping
+    // Numbers get room for the grouping commas.
+    case TExportKind::Integer: return column.fieldType == 'I' ? 14 : column.length + column.length / 3;
+    case TExportKind::Number: return column.length + column.length / 3;
     case TExportKind::Date: return 10;
     case TExportKind::DateTime: return 19;
     case TExportKind::Time: return 8;
@@ -110,7 +111,8 @@ TListReport::TListReport(QPagedPaintDevice& device, const TReportHeading& headin
 
 double TListReport::WidthPixels(const TExportColumn& column) {
   if (column.widthPixels > 0) return column.widthPixels;
-  const int chars = std::max<int>(ValueChars(column), QString::fromStdString(column.name).size());
+  // The title is bold: a character more keeps it whole.
+  const int chars = std::max<int>(ValueChars(column), QString::fromStdString(column.name).size() + 1);
   // About the grid's own character width at the screen's usual font.
   return std::clamp(chars, 4, 40) * 7 + 10;
 }
