@@ -160,10 +160,26 @@ void TForm1::PaintReport(QPrinter& printer, bool currentRecordOnly) {
   report.Finish();
 }
 
+namespace {
+// A grid report whose columns are wider than a portrait page is laid
+// across the page, as the PDF export lays it.
+void ChooseOrientation(QPrinter& printer, TDbfTable& table, const std::vector<std::string>& fields,
+                       const std::vector<int>& widths) {
+  TExportReader reader(table, fields, widths);
+  printer.setPageOrientation(QPageLayout::Portrait);
+  const double portrait = printer.pageLayout().paintRect(QPageLayout::Inch).width() * 96;
+  if (TListReport::NaturalWidthPixels(reader.Columns()) > portrait) printer.setPageOrientation(QPageLayout::Landscape);
+}
+}  // namespace
+
 void TForm1::PrintCommand() {
   RequireOpen();
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(ReportTitle());
+  std::vector<std::string> fields;
+  std::vector<int> widths;
+  if (!ShownColumns(fields, widths)) return;
+  ChooseOrientation(printer, *dbf1_, fields, widths);
   if (!Ui().SetUpPrinter(this, printer)) return;
   PaintReport(printer, false);
 }
@@ -172,6 +188,10 @@ void TForm1::ShowPreview(bool currentRecordOnly) {
   RequireOpen();
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(ReportTitle());
+  std::vector<std::string> fields;
+  std::vector<int> widths;
+  if (!ShownColumns(fields, widths)) return;
+  if (!currentRecordOnly) ChooseOrientation(printer, *dbf1_, fields, widths);
   QPrintPreviewDialog preview(&printer, this);
   preview.setObjectName(QStringLiteral("PrintPreview"));
   preview.setWindowTitle(QStringLiteral("Print Preview - ") + ReportTitle());
