@@ -1,5 +1,7 @@
 #include "app/export/export_value.h"
 
+#include <algorithm>
+
 namespace norvale {
 
 namespace {
@@ -19,6 +21,21 @@ std::string ExportDateText(const TExportValue& v) {
   out += '/';
   Pad(out, v.year, 4);
   return out;
+}
+
+size_t ExportDateChars(const TExportValue& v, char* out) {
+  if (v.year < 0 || v.year > 9999 || v.month < 0 || v.month > 99 || v.day < 0 || v.day > 99) {
+    const std::string text = ExportDateText(v);
+    const size_t n = std::min<size_t>(text.size(), 16);
+    text.copy(out, n);
+    return n;
+  }
+  const char digits[10] = {char('0' + v.day / 10),   char('0' + v.day % 10),          '/',
+                           char('0' + v.month / 10), char('0' + v.month % 10),        '/',
+                           char('0' + v.year / 1000), char('0' + v.year / 100 % 10), char('0' + v.year / 10 % 10),
+                           char('0' + v.year % 10)};
+  std::copy(digits, digits + 10, out);
+  return 10;
 }
 
 std::string ExportTimeText(const TExportValue& v) {

@@ -83,6 +83,8 @@ class TExportWriter {
 // day/month/year dates with four-digit years, ":" between time parts, "."
 // as decimal point, "True"/"False".
 std::string ExportDateText(const TExportValue& v);          // "31/12/1999"
+// The same into `out` (room for 16 characters); returns its length.
+size_t ExportDateChars(const TExportValue& v, char* out);
 std::string ExportDateTimeText(const TExportValue& v);      // "31/12/1999 23:59:58"
 std::string ExportTimeText(const TExportValue& v);          // "23:59:58"
 std::string ExportLogicalText(const TExportValue& v);       // "True" / "False"

@@ -167,64 +167,68 @@ void TExportReader::Read(TExportRow& row) {
   for (size_t i = 0; i < columns_.size(); ++i) {
     TField& field = *fields_[i];
     TExportValue& v = row[i];
-    v = TExportValue{};
+    // The row's strings are filled in place, so that their buffers serve
+    // every record of a long export.
+    v.null = false;
     const TExportKind kind = columns_[i].kind;
     if (kind == TExportKind::Binary) {
+      v.text.clear();
       v.null = field.IsNull();
       continue;
     }
-    field.GetText(text_);
-    if (kind == TExportKind::Text) TrimRight(text_);
-    if (text_.empty()) {
+    field.GetText(v.text);
+    std::string& text = v.text;
+    if (kind == TExportKind::Text) TrimRight(text);
+    if (text.empty()) {
       // Blank text is a value; only a field's null flag makes it NULL.
       v.null = kind == TExportKind::Text || kind == TExportKind::Memo ? field.IsNull() : true;
       continue;
     }
     switch (kind) {
       case TExportKind::Integer: {
-        const auto r = std::from_chars(text_.data(), text_.data() + text_.size(), v.integer);
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), v.integer);
         if (r.ec != std::errc()) v.integer = 0;
         v.number = static_cast<double>(v.integer);
-        v.text = text_;
         break;
       }
       case TExportKind::Number: {
-        const auto r = std::from_chars(text_.data(), text_.data() + text_.size(), v.number);
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), v.number);
         if (r.ec != std::errc()) v.number = 0;
-        v.text = text_;
         break;
       }
       case TExportKind::Logical:
-        v.logical = text_[0] == 'T' || text_[0] == 't' || text_[0] == 'Y' || text_[0] == 'y';
-        v.text = v.logical ? "T" : "F";
+        v.logical = text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y';
+        text.assign(v.logical ? "T" : "F");
         break;
       case TExportKind::Date:
       case TExportKind::DateTime:
         // A date the engine could not place in years 0..9999 comes as a bare
         // day number: no date a file format could hold.
-        if (text_.size() < 10 || text_[4] != '-') {
+        if (text.size() < 10 || text[4] != '-') {
           v.null = true;
+          text.clear();
           break;
         }
-        v.year = Digits(text_, 0, 4);
-        v.month = Digits(text_, 5, 2);
-        v.day = Digits(text_, 8, 2);
-        if (kind == TExportKind::DateTime && text_.size() >= 19) {
-          v.hour = Digits(text_, 11, 2);
-          v.minute = Digits(text_, 14, 2);
-          v.second = Digits(text_, 17, 2);
-          if (text_.size() >= 23 && text_[19] == '.') v.millisecond = Digits(text_, 20, 3);
+        v.year = Digits(text, 0, 4);
+        v.month = Digits(text, 5, 2);
+        v.day = Digits(text, 8, 2);
+        v.hour = v.minute = v.second = v.millisecond = 0;
+        if (kind == TExportKind::DateTime && text.size() >= 19) {
+          v.hour = Digits(text, 11, 2);
+          v.minute = Digits(text, 14, 2);
+          v.second = Digits(text, 17, 2);
+          if (text.size() >= 23 && text[19] == '.') v.millisecond = Digits(text, 20, 3);
         }
-        v.text = text_.substr(0, kind == TExportKind::Date ? 10 : 19);
+        text.resize(kind == TExportKind::Date ? 10 : std::min<size_t>(text.size(), 19));
         break;
       case TExportKind::Time:
-        v.hour = Digits(text_, 0, 2);
-        v.minute = Digits(text_, 3, 2);
-        v.second = Digits(text_, 6, 2);
-        v.text = text_.substr(0, 8);
+        v.hour = Digits(text, 0, 2);
+        v.minute = Digits(text, 3, 2);
+        v.second = Digits(text, 6, 2);
+        v.millisecond = 0;
+        text.resize(std::min<size_t>(text.size(), 8));
         break;
       default:
-        v.text = text_;
         break;
     }
   }

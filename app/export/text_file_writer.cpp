@@ -1,6 +1,7 @@
 #include "app/export/text_file_writer.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace norvale {
@@ -141,6 +142,13 @@ void TTextFileWriter::PutUtf8(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t start = pos;
+    // Eight bytes at a time while none has its high bit: most text is ASCII.
+    while (pos + 8 <= text.size()) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + pos, 8);
+      if (word & 0x8080808080808080ull) break;
+      pos += 8;
+    }
     while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80) ++pos;
     if (pos > start) Put(text.substr(start, pos - start));
     if (pos >= text.size()) break;
@@ -157,8 +165,8 @@ void TTextFileWriter::PutUtf8(std::string_view text) {
 void TTextFileWriter::PutQuoted(std::string_view text, char quote) {
   Put(quote);
   size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != quote) continue;
+  for (const char* at; (at = static_cast<const char*>(std::memchr(text.data() + start, quote, text.size() - start)));) {
+    const size_t i = static_cast<size_t>(at - text.data());
     PutUtf8(text.substr(start, i + 1 - start));
     Put(quote);
     start = i + 1;
