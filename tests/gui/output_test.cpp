@@ -3,6 +3,7 @@
 // the files, and that the table shown is left as it was when nothing is
 // to be written.
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
@@ -63,6 +64,7 @@ class TOutputTest : public QObject {
   void ExportOffersTheNineTypesInTheirOrder();
   void ExportWritesTheShownRowsAndVisibleColumns();
   void ExportRefusesTheTablesOwnFile();
+  void CancelledExportLeavesTheOldFile();
   void PrintPutsEveryRowAndTitleOnThePages();
   void PreviewAndPrintRecordShowPages();
   void ImportWizardAppendsAndBadRowsChangeNothing();
@@ -133,6 +135,27 @@ void TOutputTest::ExportRefusesTheTablesOwnFile() {
   QCOMPARE(f.ui->log.size(), 1);
   QVERIFY2(f.ui->log[0].contains(QStringLiteral("is a file of the table being exported")), qPrintable(f.ui->log[0]));
   QVERIFY(ReadFile(table) == before);
+  QVERIFY(f.form->Dbf1()->Active());
+}
+
+void TOutputTest::CancelledExportLeavesTheOldFile() {
+  TTempDir dir;
+  TFixture f;
+  f.Open(WriteMany(dir, 60000));
+  const std::string out = dir.File("old.xml");
+  WriteFile(out, {'o', 'l', 'd'});
+  int served = 0;
+  f.ui->onProgress = [&](QProgressDialog& dialog, int64_t) {
+    if (++served == 1) dialog.cancel();
+  };
+  f.ui->saveFiles << QString::fromStdString(out);
+  f.ui->saveTypes << 6;
+  f.Command("FileExport")->trigger();
+  QVERIFY(served >= 1);
+  // No "Export Complete", the old file as it was, and no temporary file left.
+  QVERIFY2(f.ui->log.isEmpty(), qPrintable(f.ui->log.join('\n')));
+  QCOMPARE(QString::fromStdString(ReadFileText(out)), QStringLiteral("old"));
+  QCOMPARE(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files | QDir::Hidden).size(), 2);
   QVERIFY(f.form->Dbf1()->Active());
 }
 
