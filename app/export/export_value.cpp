@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/date_time.h"
+
 namespace norvale {
 
 namespace {
@@ -49,6 +51,48 @@ std::string ExportTimeText(const TExportValue& v) {
 }
 
 std::string ExportDateTimeText(const TExportValue& v) { return ExportDateText(v) + ' ' + ExportTimeText(v); }
+
+std::string ExportIsoDate(const TExportValue& v) {
+  std::string out;
+  Pad(out, v.year, 4);
+  out += '-';
+  Pad(out, v.month, 2);
+  out += '-';
+  Pad(out, v.day, 2);
+  return out;
+}
+
+std::string ExportIsoTime(const TExportValue& v) {
+  std::string out;
+  Pad(out, v.hour, 2);
+  out += ':';
+  Pad(out, v.minute, 2);
+  out += ':';
+  Pad(out, v.second, 2);
+  if (v.millisecond != 0) {
+    out += '.';
+    Pad(out, v.millisecond, 3);
+  }
+  return out;
+}
+
+int64_t ExportDaySerial(const TExportValue& v) {
+  if (!IsValidDate(v.year, v.month, v.day)) return -1;
+  return int64_t(DayNumberFromDate(v.year, v.month, v.day)) - DayNumberFromDate(1899, 12, 30);
+}
+
+double ExportDayFraction(const TExportValue& v) {
+  return (v.hour * 3600.0 + v.minute * 60.0 + v.second + v.millisecond / 1000.0) / 86400.0;
+}
+
+bool ExportExactDouble(int64_t value, double& out) {
+  out = static_cast<double>(value);
+  constexpr int64_t kExactLimit = int64_t(1) << 53;
+  if (value >= -kExactLimit && value <= kExactLimit) return true;
+  // Past 2^53 only some values are doubles; 2^63 itself is not an int64.
+  if (out >= 9223372036854775807.0 || out < -9223372036854775807.0) return false;
+  return static_cast<int64_t>(out) == value;
+}
 
 std::string ExportLogicalText(const TExportValue& v) { return v.logical ? "True" : "False"; }
 

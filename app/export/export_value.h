@@ -88,6 +88,16 @@ size_t ExportDateChars(const TExportValue& v, char* out);
 std::string ExportDateTimeText(const TExportValue& v);      // "31/12/1999 23:59:58"
 std::string ExportTimeText(const TExportValue& v);          // "23:59:58"
 std::string ExportLogicalText(const TExportValue& v);       // "True" / "False"
+// ISO forms for formats that are read by machines: "1999-12-31", and
+// "23:59:58" with ".mmm" when there are milliseconds.
+std::string ExportIsoDate(const TExportValue& v);
+std::string ExportIsoTime(const TExportValue& v);
+// The spreadsheet day number of a valid date (days since 30 December 1899,
+// as Excel and 1-2-3 count), or -1; and a time of day as a fraction of one.
+int64_t ExportDaySerial(const TExportValue& v);
+double ExportDayFraction(const TExportValue& v);
+// A whole number as a double, when the double is exactly that number.
+bool ExportExactDouble(int64_t value, double& out);
 // `v.text` of a number with "," between groups of thousands: "-1,234.50".
 std::string ExportGroupedNumber(const std::string& plain);
 // A value as a person reads it in a document; numbers grouped when `grouped`.

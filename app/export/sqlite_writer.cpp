@@ -36,36 +36,6 @@ std::string WithoutNuls(const std::string& s) {
   return out;
 }
 
-void Pad(std::string& out, int v, int width) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*d", width, v);
-  out += buffer;
-}
-
-std::string IsoDate(const TExportValue& v) {
-  std::string out;
-  Pad(out, v.year, 4);
-  out += '-';
-  Pad(out, v.month, 2);
-  out += '-';
-  Pad(out, v.day, 2);
-  return out;
-}
-
-std::string IsoTime(const TExportValue& v) {
-  std::string out;
-  Pad(out, v.hour, 2);
-  out += ':';
-  Pad(out, v.minute, 2);
-  out += ':';
-  Pad(out, v.second, 2);
-  if (v.millisecond != 0) {
-    out += '.';
-    Pad(out, v.millisecond, 3);
-  }
-  return out;
-}
-
 const char* ColumnType(const TExportColumn& column) {
   switch (column.kind) {
     case TExportKind::Integer:
@@ -208,13 +178,13 @@ void TSqliteWriter::Bind(int index, const TExportColumn& column, const TExportVa
         break;
       }
       case TExportKind::Date:
-        texts_[index - 1] = IsoDate(v);
+        texts_[index - 1] = ExportIsoDate(v);
         break;
       case TExportKind::DateTime:
-        texts_[index - 1] = IsoDate(v) + ' ' + IsoTime(v);
+        texts_[index - 1] = ExportIsoDate(v) + ' ' + ExportIsoTime(v);
         break;
       case TExportKind::Time:
-        texts_[index - 1] = IsoTime(v);
+        texts_[index - 1] = ExportIsoTime(v);
         break;
       case TExportKind::Logical:
         result = sqlite3_bind_int(s, index, v.logical ? 1 : 0);

@@ -81,39 +81,6 @@ std::string ExportPlainNumber(std::string_view text) {
   return i == text.size() ? out : std::string();
 }
 
-namespace {
-void Pad(std::string& out, int v, int width) {
-  const std::string digits = std::to_string(v < 0 ? -v : v);
-  if (v < 0) out += '-';
-  if (digits.size() < static_cast<size_t>(width)) out.append(width - digits.size(), '0');
-  out += digits;
-}
-}  // namespace
-
-std::string ExportIsoDate(const TExportValue& v) {
-  std::string out;
-  Pad(out, v.year, 4);
-  out += '-';
-  Pad(out, v.month, 2);
-  out += '-';
-  Pad(out, v.day, 2);
-  return out;
-}
-
-std::string ExportIsoTime(const TExportValue& v) {
-  std::string out;
-  Pad(out, v.hour, 2);
-  out += ':';
-  Pad(out, v.minute, 2);
-  out += ':';
-  Pad(out, v.second, 2);
-  if (v.millisecond != 0) {
-    out += '.';
-    Pad(out, v.millisecond, 3);
-  }
-  return out;
-}
-
 TTextFileWriter::TTextFileWriter(const std::string& path, const TExportSettings& settings)
     : path_(path), settings_(settings), file_(std::fopen(path.c_str(), "wb")) {
   if (!file_) throw EExportError("Cannot create \"" + path + "\": " + std::strerror(errno));

@@ -33,10 +33,6 @@ TUtf8Char DecodeUtf8Char(std::string_view text, size_t& pos);
 // trailing "." dropped. Empty when `text` is not a decimal number at all.
 std::string ExportPlainNumber(std::string_view text);
 
-// "YYYY-MM-DD" of a date's year, month and day.
-std::string ExportIsoDate(const TExportValue& v);
-// "HH:MM:SS", with ".mmm" when there are milliseconds.
-std::string ExportIsoTime(const TExportValue& v);
 
 // The file, its buffer and the columns, for one writer. The file is opened
 // by the constructor (EExportError when it cannot be) and written in 64 KiB

@@ -44,21 +44,8 @@ constexpr int64_t kFirstSerial = 61;    // 1900-03-01
 constexpr int64_t kLastSerial = 73050;  // 2099-12-31
 
 int64_t DateSerial(const TExportValue& v) {
-  if (!IsValidDate(v.year, v.month, v.day)) return -1;
-  const int64_t serial = int64_t(DayNumberFromDate(v.year, v.month, v.day)) - kDayNumberOf18991230;
+  const int64_t serial = ExportDaySerial(v);
   return serial >= kFirstSerial && serial <= kLastSerial ? serial : -1;
-}
-
-double DayFraction(const TExportValue& v) {
-  return (v.hour * 3600.0 + v.minute * 60.0 + v.second + v.millisecond / 1000.0) / 86400.0;
-}
-
-bool ExactDouble(int64_t value, double& out) {
-  out = static_cast<double>(value);
-  constexpr int64_t kExactLimit = int64_t(1) << 53;
-  if (value >= -kExactLimit && value <= kExactLimit) return true;
-  if (out >= 9223372036854775807.0 || out < -9223372036854775807.0) return false;
-  return static_cast<int64_t>(out) == value;
 }
 
 std::string CountText(int64_t n) { return ExportGroupedNumber(std::to_string(n)); }
@@ -153,7 +140,7 @@ void TWksWriter::WriteCell(int col, const TExportColumn& column, const TExportVa
       return;
     case TExportKind::Integer: {
       double value = 0;
-      if (ExactDouble(v.integer, value)) {
+      if (ExportExactDouble(v.integer, value)) {
         WriteNumber(col, format, value);
       } else {
         ++textNumbers_;
@@ -186,7 +173,7 @@ void TWksWriter::WriteCell(int col, const TExportColumn& column, const TExportVa
       WriteLabel(col, ExportDateTimeText(v));
       return;
     case TExportKind::Time:
-      WriteNumber(col, format, DayFraction(v));
+      WriteNumber(col, format, ExportDayFraction(v));
       return;
   }
 }

@@ -218,23 +218,8 @@ bool EncodeRk(double value, uint32_t& rk) {
 
 // The day serial of a date readers agree on, or -1.
 int64_t DateSerial(const TExportValue& v) {
-  if (!IsValidDate(v.year, v.month, v.day)) return -1;
-  const int64_t serial = int64_t(DayNumberFromDate(v.year, v.month, v.day)) - kDayNumberOf18991230;
+  const int64_t serial = ExportDaySerial(v);
   return serial >= kFirstSerial && serial <= kLastSerial ? serial : -1;
-}
-
-double DayFraction(const TExportValue& v) {
-  return (v.hour * 3600.0 + v.minute * 60.0 + v.second + v.millisecond / 1000.0) / 86400.0;
-}
-
-// A whole number as a double, when the double is exactly that number.
-bool ExactDouble(int64_t value, double& out) {
-  out = static_cast<double>(value);
-  constexpr int64_t kExactLimit = int64_t(1) << 53;
-  if (value >= -kExactLimit && value <= kExactLimit) return true;
-  // Past 2^53 only some values are doubles; 2^63 itself is not an int64.
-  if (out >= 9223372036854775807.0 || out < -9223372036854775807.0) return false;
-  return static_cast<int64_t>(out) == value;
 }
 
 std::string SystemReason() { return std::strerror(errno); }
@@ -613,7 +598,7 @@ void TXlsWriter::WriteCell(int row, int col, const TExportColumn& column, const 
       return;
     case TExportKind::Integer: {
       double value = 0;
-      if (ExactDouble(v.integer, value)) {
+      if (ExportExactDouble(v.integer, value)) {
         WriteNumber(row, col, xf, value);
       } else {
         ++textNumbers_;
@@ -637,12 +622,12 @@ void TXlsWriter::WriteCell(int row, int col, const TExportColumn& column, const 
         WriteText(row, col, kXfGeneral, column.kind == TExportKind::Date ? ExportDateText(v) : ExportDateTimeText(v));
       } else {
         WriteNumber(row, col, xf,
-                    static_cast<double>(serial) + (column.kind == TExportKind::DateTime ? DayFraction(v) : 0.0));
+                    static_cast<double>(serial) + (column.kind == TExportKind::DateTime ? ExportDayFraction(v) : 0.0));
       }
       return;
     }
     case TExportKind::Time:
-      WriteNumber(row, col, xf, DayFraction(v));
+      WriteNumber(row, col, xf, ExportDayFraction(v));
       return;
     case TExportKind::Logical: {
       uint8_t record[12];
