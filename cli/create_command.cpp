@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "cli/failure.h"
 #include "cli/field_list.h"
 #include "engine/code_page_choice.h"
 #include "engine/exceptions.h"
@@ -126,11 +127,7 @@ int RunCreateCommand(int argc, char** argv) {
       std::remove(memoName.c_str());
       if (codePage) std::remove(cpgName.c_str());
     }
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "norvale-cli: %s: %s\n", table.c_str(), message.c_str());
-    return 1;
+    return ReportFailure(table, e);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "dataset/dbf_table.h"
 #include "engine/exceptions.h"
 #include "cli/cli_messages.h"
+#include "cli/failure.h"
 #include "platform/ascii.h"
 
 namespace norvale::cli {
@@ -150,11 +151,7 @@ int RunExportCommand(int argc, char** argv) {
     std::fprintf(stderr, "%lld records exported to %s\n", static_cast<long long>(result.rows), out.c_str());
     return 0;
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "norvale-cli: %s: %s\n", tablePath.c_str(), message.c_str());
-    return 1;
+    return ReportFailure(tablePath, e);
   }
 }
 

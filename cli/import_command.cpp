@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/failure.h"
 #include "app/export/export_value.h"
 #include "app/export/import_source.h"
 #include "app/export/table_import.h"
@@ -132,11 +133,7 @@ int RunImportCommand(int argc, char** argv) {
     std::printf("%lld records imported.\n", static_cast<long long>(appended));
     return 0;
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "norvale-cli: %s: %s\n", tablePath.c_str(), message.c_str());
-    return 1;
+    return ReportFailure(tablePath, e);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/failure.h"
 #include "engine/exceptions.h"
 #include "engine/table_file.h"
 #include "index/index_keys.h"
@@ -327,11 +328,7 @@ int RunIndexCommand(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "norvale-cli: %s: %s\n", path.c_str(), message.c_str());
-    return 1;
+    return ReportFailure(path, e);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "cli/cli_messages.h"
 #include "cli/create_command.h"
 #include "cli/export_command.h"
+#include "cli/failure.h"
 #include "cli/import_command.h"
 #include "cli/index_command.h"
 #include "cli/order_dump.h"
@@ -207,11 +208,7 @@ int Run(int argc, char** argv) {
     }
     return 0;
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\r' || c == '\n') c = ' ';
-    std::fprintf(stderr, "norvale-cli: %s: %s\n", args.table.c_str(), message.c_str());
-    return 1;
+    return ReportFailure(args.table, e);
   }
 }
 

@@ -14,26 +14,13 @@
 #include <random>
 
 #include "app/export/import_source.h"
+#include "tests/support/test_support.h"
 
 namespace norvale {
 namespace {
 
-class TScratch {
- public:
-  TScratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "norvale_import_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// The scratch folder every test here writes into, removed with its contents.
+using TScratch = test::TTempDir;
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

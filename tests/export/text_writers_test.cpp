@@ -4,6 +4,7 @@
 // gets the same awkward records, and each reader must hand back exactly the
 // values that went in, in the forms the format promises.
 #include "app/export/text_writers.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -27,20 +28,8 @@ using nlohmann::json;
 constexpr const char* kPython = PYTHON;
 constexpr const char* kPgBin = "/usr/lib/postgresql/15/bin/";
 
-class TScratch {
- public:
-  TScratch() {
-    char pattern[] = "/tmp/norvale_text_writers_XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TScratch() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// The scratch folder every test here writes into, removed with its contents.
+using TScratch = test::TTempDir;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

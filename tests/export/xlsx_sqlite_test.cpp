@@ -14,26 +14,13 @@
 
 #include "app/export/sqlite_writer.h"
 #include "app/export/xlsx_writer.h"
+#include "tests/support/test_support.h"
 
 namespace norvale {
 namespace {
 
-class TScratch {
- public:
-  TScratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "norvale_xlsx_sqlite_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// The scratch folder every test here writes into, removed with its contents.
+using TScratch = test::TTempDir;
 
 // What the reader printed, by key; "skip" holds the reason when the oracle
 // is not installed.
