@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "cli/byte_masks.h"
+#include "platform/byte_masks.h"
 #include "cli/cli_messages.h"
 #include "engine/date_time.h"
 #include "engine/exceptions.h"

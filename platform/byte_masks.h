@@ -1,6 +1,6 @@
-// Classifies 16 bytes at a time for the dump's fast paths: each function
-// reads exactly 16 bytes at `p` and returns a mask whose bit i describes
-// byte i. SSE2 (present on every x86-64) does one compare per class; other
+// Classifies 16 bytes at a time for the fast paths of the dump and the CSV
+// export: each function reads exactly 16 bytes at `p` and returns a mask
+// whose bit i describes byte i. SSE2 (present on every x86-64) does one compare per class; other
 // machines get the same answers from a plain loop, which is also kept on
 // x86-64 so that tests can hold the two against each other.
 #pragma once
@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace norvale::cli::masks {
+namespace norvale::masks {
 
 namespace portable {
 
@@ -89,4 +89,4 @@ using portable::Unusual;
 // Copies 16 bytes; callers leave room for the bytes past what they need.
 inline void Copy16(char* to, const void* from) { std::memcpy(to, from, 16); }
 
-}  // namespace norvale::cli::masks
+}  // namespace norvale::masks

@@ -6,9 +6,9 @@
 #include <array>
 #include <random>
 
-#include "cli/byte_masks.h"
+#include "platform/byte_masks.h"
 
-namespace norvale::cli::masks {
+namespace norvale::masks {
 namespace {
 
 using TChunk = std::array<uint8_t, 16>;
@@ -70,4 +70,4 @@ TEST(CliByteMasks, RandomChunks) {
 }
 
 }  // namespace
-}  // namespace norvale::cli::masks
+}  // namespace norvale::masks
