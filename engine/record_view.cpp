@@ -8,8 +8,6 @@ namespace norvale {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // The stored text without the blanks around it.
 std::string_view Trimmed(std::string_view s) {
   size_t begin = 0, end = s.size();
@@ -37,24 +35,11 @@ bool TRecordView::AppendCanonicalInteger(std::string_view stored, std::string& o
 }
 
 bool TRecordView::AppendCanonicalFixed(std::string_view stored, int decimals, std::string& out) {
-  if (decimals <= 0) return false;
-  const std::string_view t = Trimmed(stored);
-  size_t i = !t.empty() && t[0] == '-' ? 1 : 0;
-  const size_t digitsStart = i;
-  while (i < t.size() && IsDigit(t[i])) ++i;
-  const size_t intDigits = i - digitsStart;
-  if (intDigits == 0 || intDigits > 15 || (intDigits > 1 && t[digitsStart] == '0') || i >= t.size() || t[i] != '.')
-    return false;
-  if (t.size() - i - 1 != static_cast<size_t>(decimals)) return false;
-  bool allZero = true;
-  for (size_t k = i + 1; k < t.size(); ++k) {
-    if (!IsDigit(t[k])) return false;
-    allZero = allZero && t[k] == '0';
-  }
-  // "-0.00" prints without its sign.
-  if (digitsStart == 1 && allZero && intDigits == 1 && t[1] == '0') return false;
-  out.append(t);
-  return true;
+  const size_t at = out.size();
+  out.resize(at + stored.size());
+  const char* end = PutCanonicalFixed(stored, decimals, out.data() + at);
+  out.resize(end ? static_cast<size_t>(end - out.data()) : at);
+  return end != nullptr;
 }
 
 bool TRecordView::AppendCanonicalDate(std::string_view stored, std::string& out) {

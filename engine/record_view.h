@@ -68,6 +68,7 @@ class TRecordView {
   // of what was written, or null for another shape.
   static inline char* PutCanonicalInteger(std::string_view stored, char* out);
   static inline char* PutCanonicalDate(std::string_view stored, char* out);
+  static inline char* PutCanonicalFixed(std::string_view stored, int decimals, char* out);
 
  private:
   const uint8_t* image_ = nullptr;
@@ -129,6 +130,29 @@ inline char* TRecordView::PutCanonicalDate(std::string_view stored, char* out) {
   std::memcpy(out, &head, sizeof head);
   std::memcpy(out + 8, &day, sizeof day);
   return out + 10;
+}
+
+inline char* TRecordView::PutCanonicalFixed(std::string_view stored, int decimals, char* out) {
+  if (decimals <= 0) return nullptr;
+  size_t begin = 0, end = stored.size();
+  while (end > 0 && stored[end - 1] == ' ') --end;
+  while (begin < end && stored[begin] == ' ') ++begin;
+  const size_t first = begin + (begin < end && stored[begin] == '-' ? 1 : 0);
+  size_t i = first;
+  while (i < end && stored[i] >= '0' && stored[i] <= '9') ++i;
+  const size_t whole = i - first;
+  if (whole == 0 || whole > 15 || (whole > 1 && stored[first] == '0') || i >= end || stored[i] != '.' ||
+      end - i - 1 != static_cast<size_t>(decimals))
+    return nullptr;
+  bool allZero = true;
+  for (size_t k = i + 1; k < end; ++k) {
+    if (stored[k] < '0' || stored[k] > '9') return nullptr;
+    allZero = allZero && stored[k] == '0';
+  }
+  // "-0.00" prints without its sign.
+  if (first > begin && allZero && whole == 1 && stored[first] == '0') return nullptr;
+  std::memcpy(out, stored.data() + begin, end - begin);
+  return out + (end - begin);
 }
 
 // Marks `image` (a record image) deleted or live.
