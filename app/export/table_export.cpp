@@ -1,5 +1,8 @@
 #include "app/export/table_export.h"
 
+#include "app/export/csv_rows.h"
+#include "app/export/text_writers.h"
+
 #include <unistd.h>
 
 #include <charconv>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/export/csv_rows.h"
 #include "app/export/dbf_writer.h"
 #include "app/export/pdf_writer.h"
 #include "app/export/sqlite_writer.h"
@@ -164,73 +168,74 @@ TExportReader::TExportReader(TDbfTable& table, const std::vector<std::string>& f
 
 void TExportReader::Read(TExportRow& row) {
   row.resize(columns_.size());
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    TField& field = *fields_[i];
-    TExportValue& v = row[i];
-    // The row's strings are filled in place, so that their buffers serve
-    // every record of a long export.
-    v.null = false;
-    const TExportKind kind = columns_[i].kind;
-    if (kind == TExportKind::Binary) {
-      v.text.clear();
-      v.null = field.IsNull();
-      continue;
+  for (size_t i = 0; i < columns_.size(); ++i) ReadValue(i, row[i]);
+}
+
+void TExportReader::ReadValue(size_t i, TExportValue& v) {
+  TField& field = *fields_[i];
+  // The row's strings are filled in place, so that their buffers serve
+  // every record of a long export.
+  v.null = false;
+  const TExportKind kind = columns_[i].kind;
+  if (kind == TExportKind::Binary) {
+    v.text.clear();
+    v.null = field.IsNull();
+    return;
+  }
+  field.GetText(v.text);
+  std::string& text = v.text;
+  if (kind == TExportKind::Text) TrimRight(text);
+  if (text.empty()) {
+    // Blank text is a value; only a field's null flag makes it NULL.
+    v.null = kind == TExportKind::Text || kind == TExportKind::Memo ? field.IsNull() : true;
+    return;
+  }
+  switch (kind) {
+    case TExportKind::Integer: {
+      const auto r = std::from_chars(text.data(), text.data() + text.size(), v.integer);
+      if (r.ec != std::errc()) v.integer = 0;
+      v.number = static_cast<double>(v.integer);
+      break;
     }
-    field.GetText(v.text);
-    std::string& text = v.text;
-    if (kind == TExportKind::Text) TrimRight(text);
-    if (text.empty()) {
-      // Blank text is a value; only a field's null flag makes it NULL.
-      v.null = kind == TExportKind::Text || kind == TExportKind::Memo ? field.IsNull() : true;
-      continue;
+    case TExportKind::Number: {
+      const auto r = std::from_chars(text.data(), text.data() + text.size(), v.number);
+      if (r.ec != std::errc()) v.number = 0;
+      break;
     }
-    switch (kind) {
-      case TExportKind::Integer: {
-        const auto r = std::from_chars(text.data(), text.data() + text.size(), v.integer);
-        if (r.ec != std::errc()) v.integer = 0;
-        v.number = static_cast<double>(v.integer);
+    case TExportKind::Logical:
+      v.logical = text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y';
+      text.assign(v.logical ? "T" : "F");
+      break;
+    case TExportKind::Date:
+    case TExportKind::DateTime:
+      // A date the engine could not place in years 0..9999 comes as a bare
+      // day number: no date a file format could hold.
+      if (text.size() < 10 || text[4] != '-') {
+        v.null = true;
+        text.clear();
         break;
       }
-      case TExportKind::Number: {
-        const auto r = std::from_chars(text.data(), text.data() + text.size(), v.number);
-        if (r.ec != std::errc()) v.number = 0;
-        break;
+      v.year = Digits(text, 0, 4);
+      v.month = Digits(text, 5, 2);
+      v.day = Digits(text, 8, 2);
+      v.hour = v.minute = v.second = v.millisecond = 0;
+      if (kind == TExportKind::DateTime && text.size() >= 19) {
+        v.hour = Digits(text, 11, 2);
+        v.minute = Digits(text, 14, 2);
+        v.second = Digits(text, 17, 2);
+        if (text.size() >= 23 && text[19] == '.') v.millisecond = Digits(text, 20, 3);
       }
-      case TExportKind::Logical:
-        v.logical = text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y';
-        text.assign(v.logical ? "T" : "F");
-        break;
-      case TExportKind::Date:
-      case TExportKind::DateTime:
-        // A date the engine could not place in years 0..9999 comes as a bare
-        // day number: no date a file format could hold.
-        if (text.size() < 10 || text[4] != '-') {
-          v.null = true;
-          text.clear();
-          break;
-        }
-        v.year = Digits(text, 0, 4);
-        v.month = Digits(text, 5, 2);
-        v.day = Digits(text, 8, 2);
-        v.hour = v.minute = v.second = v.millisecond = 0;
-        if (kind == TExportKind::DateTime && text.size() >= 19) {
-          v.hour = Digits(text, 11, 2);
-          v.minute = Digits(text, 14, 2);
-          v.second = Digits(text, 17, 2);
-          if (text.size() >= 23 && text[19] == '.') v.millisecond = Digits(text, 20, 3);
-        }
-        text.resize(kind == TExportKind::Date ? 10 : std::min<size_t>(text.size(), 19));
-        break;
-      case TExportKind::Time:
-        v.hour = Digits(text, 0, 2);
-        v.minute = Digits(text, 3, 2);
-        v.second = Digits(text, 6, 2);
-        v.millisecond = 0;
-        text.resize(std::min<size_t>(text.size(), 8));
-        break;
-      default:
-        break;
-    }
+      text.resize(kind == TExportKind::Date ? 10 : std::min<size_t>(text.size(), 19));
+      break;
+    case TExportKind::Time:
+      v.hour = Digits(text, 0, 2);
+      v.minute = Digits(text, 3, 2);
+      v.second = Digits(text, 6, 2);
+      v.millisecond = 0;
+      text.resize(std::min<size_t>(text.size(), 8));
+      break;
+    default:
+      break;
   }
 }
 
@@ -306,11 +311,22 @@ TExportResult RunExport(TDbfTable& walker, const TExportJob& job) {
       TDbfTable& table;
       ~TForget() { table.OnProgress = nullptr; }
     } forget{walker};
-    for (walker.First(); !walker.Eof(); walker.Next()) {
-      reader.Read(row);
-      writer->Row(row);
-      ++result.rows;
-      if (job.progress) job.progress(result.rows, std::max(total, result.rows));
+    std::unique_ptr<TCsvRecordRows> fast;
+    if (auto* csv = dynamic_cast<TCsvWriter*>(writer.get())) {
+      fast = std::make_unique<TCsvRecordRows>(walker, reader, *csv);
+      if (!fast->Useful()) fast.reset();
+    }
+    if (fast) {
+      result.rows = fast->WriteAll([&](int64_t rows) {
+        if (job.progress) job.progress(rows, std::max(total, rows));
+      });
+    } else {
+      for (walker.First(); !walker.Eof(); walker.Next()) {
+        reader.Read(row);
+        writer->Row(row);
+        ++result.rows;
+        if (job.progress) job.progress(result.rows, std::max(total, result.rows));
+      }
     }
     writer->Finish();
     companions = writer->CompanionExtensions();

@@ -51,6 +51,10 @@ class TExportReader {
   TExportReader(TDbfTable& table, const std::vector<std::string>& fields, const std::vector<int>& widths = {});
   const std::vector<TExportColumn>& Columns() const { return columns_; }
   void Read(TExportRow& row);
+  // The value of column `i` alone.
+  void ReadValue(size_t i, TExportValue& value);
+  // The table's field behind each column.
+  const std::vector<TField*>& Fields() const { return fields_; }
 
  private:
   std::vector<TField*> fields_;

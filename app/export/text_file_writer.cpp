@@ -1,5 +1,7 @@
 #include "app/export/text_file_writer.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -95,7 +97,33 @@ void TTextFileWriter::Flush() {
   if (!file_) throw EExportError("\"" + path_ + "\" was written after it was finished");
   if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size())
     throw EExportError("Cannot write \"" + path_ + "\": " + std::strerror(errno));
+  Written(buffer_.size());
   buffer_.clear();
+}
+
+// A long export goes to the disk as it is written. Left to the end, the
+// rename that puts it over an existing file would start the write-back of
+// all of it at once (ext4 does, so that a replaced file is not lost), and
+// the pile of dirty pages makes the writes themselves slower.
+void TTextFileWriter::Written(size_t bytes) {
+  written_ += bytes;
+  if (written_ - sentToDisk_ < kWriteBackEvery) return;
+  if (std::fflush(file_.get()) != 0)
+    throw EExportError("Cannot write \"" + path_ + "\": " + std::strerror(errno));
+  ::sync_file_range(fileno(file_.get()), static_cast<off_t>(sentToDisk_), static_cast<off_t>(written_ - sentToDisk_),
+                    SYNC_FILE_RANGE_WRITE);
+  sentToDisk_ = written_;
+}
+
+void TTextFileWriter::PutBytes(const char* text, size_t length) {
+  if (length < kBufferSize) {
+    Put(std::string_view(text, length));
+    return;
+  }
+  Flush();
+  if (std::fwrite(text, 1, length, file_.get()) != length)
+    throw EExportError("Cannot write \"" + path_ + "\": " + std::strerror(errno));
+  Written(length);
 }
 
 char32_t TTextFileWriter::NextChar(std::string_view text, size_t& pos) {

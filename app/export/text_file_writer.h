@@ -51,6 +51,8 @@ class TTextFileWriter : public TExportWriter {
     buffer_ += c;
     if (buffer_.size() >= kBufferSize) Flush();
   }
+  // Bytes known to be valid UTF-8; a long run goes to the file as it is.
+  void PutBytes(const char* text, size_t length);
   // `text` with every invalid byte written as U+FFFD.
   void PutUtf8(std::string_view text);
   // `text` in `quote`, the quotes inside doubled.
@@ -72,9 +74,13 @@ class TTextFileWriter : public TExportWriter {
   struct TFileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
+  static constexpr uint64_t kWriteBackEvery = 8 << 20;
   void Flush();
+  void Written(size_t bytes);
 
   std::unique_ptr<std::FILE, TFileCloser> file_;
+  uint64_t written_ = 0;
+  uint64_t sentToDisk_ = 0;
   std::string buffer_;
   int64_t badUtf8_ = 0;
 };

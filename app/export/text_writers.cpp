@@ -51,34 +51,37 @@ void TCsvWriter::Row(const TExportRow& row) {
   CheckRow(row);
   for (size_t i = 0; i < row.size(); ++i) {
     if (i > 0) Put(settings_.separator);
-    const TExportValue& value = row[i];
-    const TExportKind kind = columns_[i].kind;
-    if (value.null || kind == TExportKind::Binary) continue;
-    switch (kind) {
-      case TExportKind::Integer:
-      case TExportKind::Number:
-        PutUtf8(value.text);
-        break;
-      // The common kinds without a string made for each value: a long
-      // export writes millions of them.
-      case TExportKind::Text:
-      case TExportKind::Memo:
-        PutQuoted(value.text, settings_.quote);
-        break;
-      case TExportKind::Logical:
-        PutQuoted(value.logical ? std::string_view("True") : std::string_view("False"), settings_.quote);
-        break;
-      case TExportKind::Date: {
-        char date[16];
-        PutQuoted(std::string_view(date, ExportDateChars(value, date)), settings_.quote);
-        break;
-      }
-      default:
-        PutQuoted(ExportDisplayText(columns_[i], value, false), settings_.quote);
-        break;
-    }
+    PutValue(i, row[i]);
   }
   Put("\r\n");
+}
+
+void TCsvWriter::PutValue(size_t i, const TExportValue& value) {
+  const TExportKind kind = columns_[i].kind;
+  if (value.null || kind == TExportKind::Binary) return;
+  switch (kind) {
+    case TExportKind::Integer:
+    case TExportKind::Number:
+      PutUtf8(value.text);
+      break;
+    // The common kinds without a string made for each value: a long
+    // export writes millions of them.
+    case TExportKind::Text:
+    case TExportKind::Memo:
+      PutQuoted(value.text, settings_.quote);
+      break;
+    case TExportKind::Logical:
+      PutQuoted(value.logical ? std::string_view("True") : std::string_view("False"), settings_.quote);
+      break;
+    case TExportKind::Date: {
+      char date[16];
+      PutQuoted(std::string_view(date, ExportDateChars(value, date)), settings_.quote);
+      break;
+    }
+    default:
+      PutQuoted(ExportDisplayText(columns_[i], value, false), settings_.quote);
+      break;
+  }
 }
 
 void TCsvWriter::Finish() { Close(); }

@@ -43,6 +43,12 @@ class TCsvWriter : public TTextFileWriter {
   void Begin(const std::vector<TExportColumn>& columns) override;
   void Row(const TExportRow& row) override;
   void Finish() override;
+  // Column `i`'s value as Row writes it, without the separator.
+  void PutValue(size_t i, const TExportValue& value);
+  // Rows made elsewhere in this writer's forms, valid UTF-8 already.
+  void PutFormatted(const char* text, size_t length) { PutBytes(text, length); }
+  char Separator() const { return settings_.separator; }
+  char Quote() const { return settings_.quote; }
 };
 
 // HTML5: settings.title as the document's title, one table with a header row
