@@ -42,11 +42,19 @@ timed() {
 cat "$table" >/dev/null
 "$cli" dump "$table" --format csv >"$out.dump.csv"
 
+# The two CSV commands alternate, each after a sync so that neither pays for
+# the write-back of what the other (or a slow export) wrote before it.
 dump=() csv=() xlsx=() sqlite=()
 for ((i = 0; i < rounds; i++)); do
+  sync
   dump+=($(timed sh -c "\"$cli\" dump \"$table\" --format csv > \"$out.dump.csv\""))
+  sync
   csv+=($(timed "$cli" export "$table" "$out.csv"))
+done
+for ((i = 0; i < rounds; i++)); do
+  sync
   xlsx+=($(timed "$cli" export "$table" "$out.xlsx"))
+  sync
   sqlite+=($(timed "$cli" export "$table" "$out.sqlite"))
 done
 
