@@ -59,15 +59,18 @@ char* ShortNumber(const uint8_t* p, uint32_t field, int decimals, char* out, boo
   const uint32_t digits = masks::Digit(p) & field;
   const uint32_t point = decimals > 0 ? masks::Equal(p, '.') & field : 0;
   if ((digits | point | sign) != filled) return nullptr;
-  const int whole = (decimals > 0 ? end - decimals - 1 : end) - begin - (sign ? 1 : 0);
-  if (decimals > 0 && point != 1u << (end - decimals - 1)) return nullptr;
+  // Where the point must stand (the end for an integer), and the digits
+  // before it; at least one, so the point's place is inside the field.
+  const int at = decimals > 0 ? end - decimals - 1 : end;
+  const int whole = at - begin - (sign ? 1 : 0);
   if (whole < 1 || whole > (decimals > 0 ? 15 : 9)) return nullptr;
+  if (decimals > 0 && point != 1u << at) return nullptr;
   const int first = begin + (sign ? 1 : 0);
   if (p[first] == '0') {
     if (whole > 1) return nullptr;  // 007
     if (sign) {
       // -0 and -0.00 print without the sign.
-      const uint32_t fraction = decimals > 0 ? digits & ~((2u << (end - decimals - 1)) - 1) : 0;
+      const uint32_t fraction = decimals > 0 ? digits & ~((2u << at) - 1) : 0;
       if ((fraction & ~masks::Equal(p, '0')) == 0) return nullptr;
     }
   }
