@@ -134,12 +134,7 @@ char* Put(char* out, const char (&literal)[N]) {
   return Put(out, literal, N - 1);
 }
 
-// Copies n bytes 16 at a time: reads and writes up to 15 bytes past them.
-char* CopyRun(char* out, const void* text, size_t n) {
-  const char* from = static_cast<const char*>(text);
-  for (size_t i = 0; i < n; i += 16) masks::Copy16(out + i, from + i);
-  return out + n;
-}
+using masks::CopyRun;
 
 // Writes a number stored as [-]digits[.digits] (1 to 15 digits) as
 // std::to_chars writes the double it stands for. `point` is the index of the

@@ -89,4 +89,11 @@ using portable::Unusual;
 // Copies 16 bytes; callers leave room for the bytes past what they need.
 inline void Copy16(char* to, const void* from) { std::memcpy(to, from, 16); }
 
+// Copies n bytes 16 at a time: reads and writes up to 15 bytes past them.
+inline char* CopyRun(char* out, const void* text, size_t n) {
+  const char* from = static_cast<const char*>(text);
+  for (size_t i = 0; i < n; i += 16) Copy16(out + i, from + i);
+  return out + n;
+}
+
 }  // namespace norvale::masks

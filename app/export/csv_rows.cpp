@@ -86,12 +86,6 @@ bool ValidUtf8(const std::string& text) {
   return !text.empty();
 }
 
-// Copies n bytes 16 at a time: reads and writes up to 15 bytes past them.
-char* CopyRun(char* out, const uint8_t* from, int n) {
-  for (int i = 0; i < n; i += 16) masks::Copy16(out + i, from + i);
-  return out + n;
-}
-
 }  // namespace
 
 TCsvRecordRows::TCsvRecordRows(TDbfTable& table, TExportReader& reader, TCsvWriter& writer)
@@ -212,14 +206,14 @@ TCsvRecordRows::TResult TCsvRecordRows::ShortText(const TColumn& column, const u
     while (events) {
       const int i = std::countr_zero(events);
       events &= events - 1;
-      o = CopyRun(o, p + at, i - at);
+      o = masks::CopyRun(o, p + at, static_cast<size_t>(i - at));
       const TByteText& text = bytes_[p[i]];
       if (!text.length) return TResult::kGeneral;
       std::memcpy(o, text.bytes, 4);
       o += text.length;
       at = i + 1;
     }
-    o = CopyRun(o, p + at, end - at);
+    o = masks::CopyRun(o, p + at, static_cast<size_t>(end - at));
   }
   *o++ = quote_;
   out = o;

@@ -1,8 +1,5 @@
 #include "app/export/table_export.h"
 
-#include "app/export/csv_rows.h"
-#include "app/export/text_writers.h"
-
 #include <unistd.h>
 
 #include <charconv>
